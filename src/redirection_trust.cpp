@@ -1,0 +1,11 @@
+#include "redirection_trust.h"
+
+#include <windows.h>
+
+void EnforceRedirectionTrust() {
+  PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
+  policy.EnforceRedirectionTrust = 1;
+  // Older systems reject the policy; the removal is safe without it, since it never
+  // descends into a link, so the result is not needed.
+  SetProcessMitigationPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof policy);
+}

@@ -1,0 +1,74 @@
+#include "uninstall_run.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <string>
+
+#include "folder_tree.h"
+#include "settings_key.h"
+
+namespace {
+
+struct ApplicationEntry {
+  int baseFolderId;                 // shell folder id (CSIDL) of the folder it lives in
+  const wchar_t* folderName;        // its program folder, inside that base folder
+  const wchar_t* desktopShortcut;   // its shortcut on the all-users desktop, or null
+};
+
+constexpr ApplicationEntry kApplications[] = {
+    {CSIDL_PROGRAM_FILES, L"OrvantoServer", L"OrvantoServer.lnk"},
+    {CSIDL_PROGRAM_FILESX86, L"ovt-server", nullptr},
+};
+
+constexpr char kCaption[] = "Orvanto Server";
+constexpr char kAllUninstalled[] = "All applications have been uninstalled";
+constexpr char kSomeFilesRemain[] = "Some files could not be removed";
+constexpr char kNothingInstalled[] = "No application installed";
+
+constexpr int kExitCode = 1;
+
+// Fills `path` with a shell folder's location followed by `name`. False when either step
+// fails: the join then leaves the buffer unusable (Wine empties it), and a row with no
+// path of its own must touch nothing.
+bool BuildPath(int shellFolderId, const wchar_t* name, wchar_t (&path)[MAX_PATH]) {
+  if (SHGetFolderPathW(nullptr, shellFolderId, nullptr, SHGFP_TYPE_CURRENT, path) < 0) return false;
+  return PathAppendW(path, name) != FALSE;
+}
+
+// Whether anything is still at `path`. The deletion calls' own results are not trusted
+// for this: some file systems report success for deletions they did not do. Only "not
+// found" counts as gone; any other failure to look means something may still be there.
+bool IsStillPresent(const std::wstring& path) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+}  // namespace
+
+int RunUninstall() {
+  bool anyFound = false;
+  bool anyLeftBehind = false;
+  wchar_t path[MAX_PATH] = {};
+
+  for (const ApplicationEntry& application : kApplications) {
+    if (!BuildPath(application.baseFolderId, application.folderName, path)) continue;
+    const std::wstring folder(path);
+    if (!RemoveFolderTree(folder)) continue;  // not installed: nothing else of it is touched
+    anyFound = true;
+    if (IsStillPresent(folder)) anyLeftBehind = true;
+
+    RemoveSettingsSubkeys();
+
+    if (application.desktopShortcut != nullptr &&
+        BuildPath(CSIDL_COMMON_DESKTOPDIRECTORY, application.desktopShortcut, path)) {
+      DeleteFileW(path);
+    }
+  }
+
+  const char* message = !anyFound ? kNothingInstalled : anyLeftBehind ? kSomeFilesRemain : kAllUninstalled;
+  MessageBoxA(nullptr, message, kCaption, MB_OK | MB_ICONINFORMATION | MB_DEFBUTTON2);
+  return kExitCode;
+}

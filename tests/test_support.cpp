@@ -1,0 +1,246 @@
+#include "test_support.h"
+
+#include <winioctl.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr wchar_t kLinkPool[] = L"C:\\orvanto-link-pool";
+
+std::wstring TempFolder() {
+  wchar_t buffer[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+  std::wstring path(buffer, length);
+  if (!path.empty() && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+void ListInto(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>& out) {
+  WIN32_FIND_DATAW entry;
+  const std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+  UniqueFindHandle listing(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  if (!listing) return;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
+    out.push_back(child);
+    const DWORD attributes = entry.dwFileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      ListInto(root, child, out);
+    }
+  } while (FindNextFileW(listing.get(), &entry));
+}
+
+// A junction at `link` (an empty folder) to `target`, as Windows documents the mount
+// point reparse buffer. Needs no privilege on Windows.
+bool MakeJunction(const std::wstring& link, const std::wstring& target) {
+  if (!CreateDirectoryW(link.c_str(), nullptr)) return false;
+  UniqueFileHandle handle(CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return false;
+  const std::wstring substitute = L"\\??\\" + target;
+  const USHORT substituteBytes = static_cast<USHORT>(substitute.size() * sizeof(wchar_t));
+  const USHORT printBytes = static_cast<USHORT>(target.size() * sizeof(wchar_t));
+  // Tag, data length, reserved; then the four offsets and lengths; then both names,
+  // each followed by a terminator.
+  const USHORT dataBytes = static_cast<USHORT>(8 + substituteBytes + 2 + printBytes + 2);
+  std::vector<BYTE> buffer(8 + dataBytes, 0);
+  const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+  const USHORT header[6] = {dataBytes, 0, 0, substituteBytes, static_cast<USHORT>(substituteBytes + 2), printBytes};
+  std::memcpy(buffer.data(), &tag, 4);
+  std::memcpy(buffer.data() + 4, header, sizeof header);
+  std::memcpy(buffer.data() + 16, substitute.c_str(), substituteBytes);
+  std::memcpy(buffer.data() + 16 + substituteBytes + 2, target.c_str(), printBytes);
+  DWORD returned = 0;
+  const bool made = DeviceIoControl(handle.get(), FSCTL_SET_REPARSE_POINT, buffer.data(),
+                                    static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
+  if (!made) RemoveDirectoryW(link.c_str());
+  return made;
+}
+
+std::string SentinelContent(unsigned seed, int index) {
+  return "sentinel " + std::to_string(seed) + "/" + std::to_string(index) + std::string(64 + index * 7, 'x');
+}
+
+const wchar_t* const kSentinelFiles[] = {L"keep.txt", L"inner\\keep too.dat", L"inner\\deeper\\.hidden"};
+
+}  // namespace
+
+ScratchFolder::ScratchFolder() {
+  static unsigned counter = 0;
+  path = TempFolder() + L"\\orvanto-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+         std::to_wstring(++counter);
+  RemoveScratchTree(path);
+  CreateDirectoryW(path.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder() { RemoveScratchTree(path); }
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool MakeFolder(const std::wstring& path) { return CreateDirectoryW(path.c_str(), nullptr) != FALSE; }
+
+bool MakeFile(const std::wstring& path, const std::string& content, DWORD attributes) {
+  {
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    if (!WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr)) return false;
+  }
+  return attributes == FILE_ATTRIBUTE_NORMAL || SetFileAttributesW(path.c_str(), attributes);
+}
+
+std::string ReadContent(const std::wstring& path) {
+  UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string content;
+  if (!file) return content;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
+  return content;
+}
+
+std::vector<std::wstring> ListTree(const std::wstring& root) {
+  std::vector<std::wstring> entries;
+  ListInto(root, L"", entries);
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+void RemoveScratchTree(const std::wstring& root) {
+  WIN32_FIND_DATAW entry;
+  UniqueFindHandle listing(FindFirstFileW((root + L"\\*").c_str(), &entry));
+  if (listing) {
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = root + L"\\" + name;
+      const DWORD attributes = entry.dwFileAttributes;
+      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // Left alone on Wine (removing a link there acts on its target); the harness
+        // removes the whole prefix folder with the Unix tools afterwards.
+        if (!RunningOnWine()) RemoveDirectoryW(child.c_str());
+      } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveScratchTree(child);
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(listing.get(), &entry));
+  }
+  listing.reset();
+  SetFileAttributesW(root.c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryW(root.c_str());
+}
+
+std::wstring ExecutableFolder() {
+  wchar_t buffer[32768];
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, 32768);
+  std::wstring path(buffer, length);
+  return path.substr(0, path.find_last_of(L'\\'));
+}
+
+HeldFiles::HeldFiles(const std::vector<std::wstring>& files) {
+  std::wstring commandLine = L"\"" + ExecutableFolder() + L"\\hold-files.exe\"";
+  for (const std::wstring& file : files) commandLine += L" \"" + file + L"\"";
+
+  SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+  HANDLE childInput = nullptr, ourInput = nullptr, ourOutput = nullptr, childOutput = nullptr;
+  if (!CreatePipe(&childInput, &ourInput, &inheritable, 0)) return;
+  input.reset(ourInput);
+  const UniqueHandle childInputOwner(childInput);
+  if (!CreatePipe(&ourOutput, &childOutput, &inheritable, 0)) return;
+  const UniqueHandle output(ourOutput);
+  UniqueHandle childOutputOwner(childOutput);
+  SetHandleInformation(ourInput, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(ourOutput, HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = childInput;
+  startup.hStdOutput = childOutput;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) return;
+  process.reset(info.hProcess);
+  CloseHandle(info.hThread);
+  childOutputOwner.reset();  // our copy of the child's end must go for EOF to arrive
+  char buffer[16] = {};
+  DWORD read = 0;
+  holding = ReadFile(output.get(), buffer, sizeof buffer - 1, &read, nullptr) && std::strncmp(buffer, "holding", 7) == 0;
+}
+
+HeldFiles::~HeldFiles() {
+  input.reset();
+  if (process) WaitForSingleObject(process.get(), 30000);
+}
+
+bool RunningOnWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+bool MakeFolderLink(const std::wstring& linkPath, const std::wstring& scratch, FolderLink& link, std::string& why) {
+  static unsigned made = 0;
+  link.linkPath = linkPath;
+  if (!RunningOnWine()) {
+    link.targetPath = scratch + L"\\outside-" + std::to_wstring(++made);
+    if (!MakeFolder(link.targetPath) || !MakeJunction(linkPath, link.targetPath)) {
+      why = "could not make a junction (error " + std::to_string(GetLastError()) + ")";
+      return false;
+    }
+    return true;
+  }
+  WIN32_FIND_DATAW entry;
+  UniqueFindHandle listing(FindFirstFileW((std::wstring(kLinkPool) + L"\\links\\*").c_str(), &entry));
+  if (listing) {
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring pooled = std::wstring(kLinkPool) + L"\\links\\" + name;
+      if (!MoveFileW(pooled.c_str(), linkPath.c_str())) continue;
+      link.targetPath = std::wstring(kLinkPool) + L"\\targets\\" + name;
+      link.borrowed = true;
+      RemoveScratchTree(link.targetPath);  // a previous borrower's sentinel
+      MakeFolder(link.targetPath);
+      return true;
+    } while (FindNextFileW(listing.get(), &entry));
+  }
+  why = "Wine 8 makes no junctions or symbolic links, and the harness's pool of Unix "
+        "symbolic links (C:\\orvanto-link-pool) is missing or empty";
+  return false;
+}
+
+void ReleaseFolderLink(const FolderLink& link) {
+  if (!link.borrowed) return;
+  const std::wstring name = link.targetPath.substr(link.targetPath.find_last_of(L'\\') + 1);
+  MoveFileW(link.linkPath.c_str(), (std::wstring(kLinkPool) + L"\\links\\" + name).c_str());
+}
+
+std::uint64_t FillSentinel(const std::wstring& folder, unsigned seed) {
+  MakeFolder(folder + L"\\inner");
+  MakeFolder(folder + L"\\inner\\deeper");
+  std::uint64_t bytes = 0;
+  int index = 0;
+  for (const wchar_t* name : kSentinelFiles) {
+    const std::string content = SentinelContent(seed, index++);
+    MakeFile(folder + L"\\" + name, content);
+    bytes += content.size();
+  }
+  return bytes;
+}
+
+bool SentinelIntact(const std::wstring& folder, unsigned seed) {
+  const std::vector<std::wstring> expected = {L"inner", L"inner\\deeper", L"inner\\deeper\\.hidden",
+                                              L"inner\\keep too.dat", L"keep.txt"};
+  if (ListTree(folder) != expected) return false;
+  int index = 0;
+  for (const wchar_t* name : kSentinelFiles) {
+    if (ReadContent(folder + L"\\" + name) != SentinelContent(seed, index++)) return false;
+  }
+  return true;
+}
