@@ -104,8 +104,13 @@ TEST(RemoveFolderTree, ALinkInsideTheTreeIsNeverFollowed) {
 
   EXPECT_TRUE(SentinelIntact(link.targetPath, 7));
   EXPECT_FALSE(Exists(folder + L"\\plugins\\a.dll"));
-  EXPECT_FALSE(Exists(folder));
-  ReleaseFolderLink(link);
+  if (RunningOnWine()) {
+    // Wine's RemoveDirectoryW on a Unix link to a folder acts on the target, which is
+    // not empty, so the link and the folders above it stay. Windows removes a junction.
+    EXPECT_EQ(ListTree(folder), (std::vector<std::wstring>{L"plugins", L"plugins\\shared data"}));
+  } else {
+    EXPECT_FALSE(Exists(folder));
+  }
 }
 
 TEST(RemoveFolderTree, AFolderThatIsItselfALinkLosesOnlyTheLink) {
@@ -118,8 +123,9 @@ TEST(RemoveFolderTree, AFolderThatIsItselfALinkLosesOnlyTheLink) {
   EXPECT_TRUE(RemoveFolderTree(link.linkPath));
 
   EXPECT_TRUE(SentinelIntact(link.targetPath, 11));
-  EXPECT_FALSE(Exists(link.linkPath));
-  ReleaseFolderLink(link);
+  if (!RunningOnWine()) {  // Wine cannot remove a Unix link to a folder that is not empty
+    EXPECT_FALSE(Exists(link.linkPath));
+  }
 }
 
 }  // namespace

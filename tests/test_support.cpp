@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr wchar_t kLinkPool[] = L"C:\\orvanto-link-pool";
-
 std::wstring TempFolder() {
   wchar_t buffer[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
@@ -65,15 +63,45 @@ std::string SentinelContent(unsigned seed, int index) {
   return "sentinel " + std::to_string(seed) + "/" + std::to_string(index) + std::string(64 + index * 7, 'x');
 }
 
+// Starts a Unix program from /bin under Wine with the Unix names of `paths` as its last
+// arguments. Wine does not follow a Unix child to its end: callers wait for its effect.
+bool RunUnixCommand(const std::wstring& command, const std::vector<std::wstring>& paths) {
+  using UnixFileName = char*(CDECL*)(const wchar_t*);
+  const auto unixFileName = reinterpret_cast<UnixFileName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixFileName == nullptr || !Exists(L"Z:\\bin")) return false;
+  std::wstring commandLine = L"Z:\\bin\\" + command;
+  for (const std::wstring& path : paths) {
+    char* unixPath = unixFileName(path.c_str());
+    if (unixPath == nullptr) return false;
+    std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, unixPath, -1, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, unixPath, -1, wide.data(), static_cast<int>(wide.size()));
+    wide.pop_back();
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    commandLine += L" \"" + wide + L"\"";
+  }
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    return false;
+  }
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return true;
+}
+
 const wchar_t* const kSentinelFiles[] = {L"keep.txt", L"inner\\keep too.dat", L"inner\\deeper\\.hidden"};
 
 }  // namespace
 
 ScratchFolder::ScratchFolder() {
+  // Process ids are soon reused (under Wine especially), so the name carries a clock too.
   static unsigned counter = 0;
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
   path = TempFolder() + L"\\orvanto-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(++counter);
-  RemoveScratchTree(path);
+         std::to_wstring(now.QuadPart) + L"-" + std::to_wstring(++counter);
   CreateDirectoryW(path.c_str(), nullptr);
 }
 
@@ -121,9 +149,7 @@ void RemoveScratchTree(const std::wstring& root) {
       const std::wstring child = root + L"\\" + name;
       const DWORD attributes = entry.dwFileAttributes;
       if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        // Left alone on Wine (removing a link there acts on its target); the harness
-        // removes the whole prefix folder with the Unix tools afterwards.
-        if (!RunningOnWine()) RemoveDirectoryW(child.c_str());
+        RemoveFolderLink(child);
       } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveScratchTree(child);
       } else {
@@ -184,41 +210,42 @@ bool RunningOnWine() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
+void RemoveFolderLink(const std::wstring& link) {
+  if (RemoveDirectoryW(link.c_str()) || !RunningOnWine()) return;
+  // Wine's RemoveDirectoryW acts on a Unix link's target; rm, without -r, removes the
+  // link alone.
+  RunUnixCommand(L"rm -f --", {link});
+  for (int waited = 0; waited < 10000 && Exists(link); waited += 5) Sleep(5);
+}
+
 bool MakeFolderLink(const std::wstring& linkPath, const std::wstring& scratch, FolderLink& link, std::string& why) {
   static unsigned made = 0;
   link.linkPath = linkPath;
+  link.targetPath = scratch + L"\\outside-" + std::to_wstring(++made);
+  if (!MakeFolder(link.targetPath)) {
+    why = "could not make the link's target folder";
+    return false;
+  }
   if (!RunningOnWine()) {
-    link.targetPath = scratch + L"\\outside-" + std::to_wstring(++made);
-    if (!MakeFolder(link.targetPath) || !MakeJunction(linkPath, link.targetPath)) {
-      why = "could not make a junction (error " + std::to_string(GetLastError()) + ")";
-      return false;
-    }
-    return true;
+    if (MakeJunction(linkPath, link.targetPath)) return true;
+    why = "could not make a junction (error " + std::to_string(GetLastError()) + ")";
+    return false;
   }
-  WIN32_FIND_DATAW entry;
-  UniqueFindHandle listing(FindFirstFileW((std::wstring(kLinkPool) + L"\\links\\*").c_str(), &entry));
-  if (listing) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring pooled = std::wstring(kLinkPool) + L"\\links\\" + name;
-      if (!MoveFileW(pooled.c_str(), linkPath.c_str())) continue;
-      link.targetPath = std::wstring(kLinkPool) + L"\\targets\\" + name;
-      link.borrowed = true;
-      RemoveScratchTree(link.targetPath);  // a previous borrower's sentinel
-      MakeFolder(link.targetPath);
-      return true;
-    } while (FindNextFileW(listing.get(), &entry));
+  // Wine 8 makes neither junctions nor symbolic links (and its MoveFileW moves a Unix
+  // link's target rather than the link), but it runs Unix programs: the link is made in
+  // place by the real ln.
+  if (!RunUnixCommand(L"ln -s", {link.targetPath, linkPath})) {
+    why = "Wine cannot make links itself, and the Unix ln is out of reach (no wine_get_unix_file_name or Z:)";
+    return false;
   }
-  why = "Wine 8 makes no junctions or symbolic links, and the harness's pool of Unix "
-        "symbolic links (C:\\orvanto-link-pool) is missing or empty";
+  // Wine shows a Unix link to a folder as a directory with the reparse-point bit.
+  for (int waited = 0; waited < 10000; waited += 5) {
+    const DWORD attributes = GetFileAttributesW(linkPath.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
+    Sleep(5);
+  }
+  why = "ln did not make the link";
   return false;
-}
-
-void ReleaseFolderLink(const FolderLink& link) {
-  if (!link.borrowed) return;
-  const std::wstring name = link.targetPath.substr(link.targetPath.find_last_of(L'\\') + 1);
-  MoveFileW(link.linkPath.c_str(), (std::wstring(kLinkPool) + L"\\links\\" + name).c_str());
 }
 
 std::uint64_t FillSentinel(const std::wstring& folder, unsigned seed) {

@@ -43,18 +43,16 @@ struct HeldFiles {
   UniqueHandle input;
 };
 
-// A link at `linkPath` to a non-empty folder outside the tree, with known content.
-// On Windows it is a junction. Wine 8 makes neither junctions nor symbolic links; there
-// a Unix symbolic link is borrowed from the pool that the test harness lays out (see
-// tests/link-pool), moved into place, and moved back when the link is released.
+// A link at `linkPath` to a new folder in `scratch`: a junction on Windows, a Unix
+// symbolic link under Wine.
 struct FolderLink {
   std::wstring linkPath;
   std::wstring targetPath;
-  bool borrowed = false;
 };
 // False, with the reason in `why`, when no link can be made here.
 bool MakeFolderLink(const std::wstring& linkPath, const std::wstring& scratch, FolderLink& link, std::string& why);
-void ReleaseFolderLink(const FolderLink& link);
+// Removes a link to a folder, never what it points at.
+void RemoveFolderLink(const std::wstring& link);
 // Fills a link target with sentinel files; returns how many bytes it wrote.
 std::uint64_t FillSentinel(const std::wstring& folder, unsigned seed);
 // Whether a sentinel folder still holds exactly what FillSentinel wrote.
