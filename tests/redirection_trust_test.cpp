@@ -1,0 +1,24 @@
+// The process mitigation that keeps the uninstaller from following junctions planted by
+// users without administrator rights.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "redirection_trust.h"
+#include "test_support.h"
+
+namespace {
+
+TEST(RedirectionTrust, IsEnforcedWhereWindowsOffersIt) {
+  EnforceRedirectionTrust();  // where the policy is not offered, this must pass silently
+
+  PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
+  if (!GetProcessMitigationPolicy(GetCurrentProcess(), ProcessRedirectionTrustPolicy, &policy, sizeof policy)) {
+    GTEST_SKIP() << "this system does not offer the policy (error " << GetLastError()
+                 << "); Windows offers it from Windows 10 21H2 and Windows 11";
+  }
+  if (RunningOnWine()) GTEST_SKIP() << "Wine accepts the policy but does not keep it";
+  EXPECT_TRUE(policy.EnforceRedirectionTrust);
+}
+
+}  // namespace
