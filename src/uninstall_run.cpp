@@ -37,11 +37,12 @@ bool BuildPath(int shellFolderId, const wchar_t* name, wchar_t (&path)[MAX_PATH]
   return PathAppendW(path, name) != FALSE;
 }
 
-// Whether anything is still at `path`. The deletion calls' own results are not trusted
+// Whether a folder is still at `path`. The deletion calls' own results are not trusted
 // for this: some file systems report success for deletions they did not do. Only "not
-// found" counts as gone; any other failure to look means something may still be there.
-bool IsStillPresent(const std::wstring& path) {
-  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+// found" counts as gone; any other failure to look means the folder may still be there.
+bool IsFolderStillThere(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   const DWORD error = GetLastError();
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
@@ -56,9 +57,14 @@ int RunUninstall() {
   for (const ApplicationEntry& application : kApplications) {
     if (!BuildPath(application.baseFolderId, application.folderName, path)) continue;
     const std::wstring folder(path);
-    if (!RemoveFolderTree(folder)) continue;  // not installed: nothing else of it is touched
+    if (!RemoveFolderTree(folder)) {
+      // Not listed, so nothing else of this application is touched. A folder that is
+      // there all the same (the user may not read it) is no sign that it is not installed.
+      if (IsFolderStillThere(folder)) anyLeftBehind = true;
+      continue;
+    }
     anyFound = true;
-    if (IsStillPresent(folder)) anyLeftBehind = true;
+    if (IsFolderStillThere(folder)) anyLeftBehind = true;
 
     RemoveSettingsSubkeys();
 
@@ -68,7 +74,7 @@ int RunUninstall() {
     }
   }
 
-  const char* message = !anyFound ? kNothingInstalled : anyLeftBehind ? kSomeFilesRemain : kAllUninstalled;
+  const char* message = anyLeftBehind ? kSomeFilesRemain : anyFound ? kAllUninstalled : kNothingInstalled;
   MessageBoxA(nullptr, message, kCaption, MB_OK | MB_ICONINFORMATION | MB_DEFBUTTON2);
   return kExitCode;
 }
