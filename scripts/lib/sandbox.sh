@@ -1,5 +1,5 @@
 # shellcheck shell=bash disable=SC2034  # sets variables for the scripts that source it
-# Shared by the end-to-end tests (tests/e2e/e2e) and scripts/demo; sourced, not run.
+# Shared by scripts/demo and the end-to-end tests (tests/e2e); sourced, not run.
 #
 # A sandbox is a throwaway Wine prefix with its Z: drive taken away, so that nothing run
 # in it can reach the host's files. Beside it live its Wine log (PREFIX.log) and a work
