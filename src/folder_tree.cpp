@@ -27,12 +27,12 @@ UniqueFindHandle StartListing(std::wstring& path, WIN32_FIND_DATAW& entry) {
 }
 
 void DeleteFileEntry(const std::wstring& path, DWORD listedAttributes) {
-  // A link to a file is deleted as it is: writing attributes through it would change
-  // its target, which lies outside the tree.
   // DeleteFileW refuses a read-only file. Writing attributes opens the file, so it is
   // done only when there is a read-only bit to clear; the other bits are kept as listed.
   // The listing's attributes are used rather than read again: one call less per file,
-  // some 5% of the removal time under Wine (docs/performance.md).
+  // some 5% of the removal time under Wine (docs/performance.md). A link to a file is
+  // deleted as it is: writing attributes through it would change its target, which lies
+  // outside the tree.
   if ((listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && (listedAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
     SetFileAttributesW(path.c_str(), listedAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
   }
