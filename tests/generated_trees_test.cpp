@@ -3,18 +3,12 @@
 // failure names the seed that replays it alone.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <set>
 
 #include "folder_tree.h"
 #include "tree_generator.h"
 
 namespace {
-
-unsigned long EnvironmentNumber(const char* name, unsigned long fallback) {
-  const char* text = std::getenv(name);
-  return text != nullptr && *text != '\0' ? std::strtoul(text, nullptr, 10) : fallback;
-}
 
 std::string Narrow(const std::wstring& text) {
   std::string narrow(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr), '\0');

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
 #include "folder_tree.h"
@@ -109,8 +108,7 @@ TEST(Scale, ADeepTreeHoldsOneListingPerLevel) {
 }
 
 TEST(Scale, ManyFilesInBoundedMemory) {
-  const char* setting = std::getenv("ORVANTO_SCALE_FILES");
-  const int files = setting != nullptr && *setting != '\0' ? std::atoi(setting) : 20000;
+  const int files = static_cast<int>(EnvironmentNumber("ORVANTO_SCALE_FILES", 20000));
   constexpr int kFilesPerFolder = 100;
   ScratchFolder scratch;
   const std::wstring root = scratch.path + L"\\ovt-server";

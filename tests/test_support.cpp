@@ -3,6 +3,7 @@
 #include <winioctl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -89,6 +90,16 @@ bool RunUnixCommand(const std::wstring& command, const std::vector<std::wstring>
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
   return true;
+}
+
+// Waits up to ten seconds for `done`, since Wine's Unix children cannot be waited for.
+template <typename Condition>
+bool WaitUntil(Condition done) {
+  for (int waited = 0; waited < 10000; waited += 5) {
+    if (done()) return true;
+    Sleep(5);
+  }
+  return done();
 }
 
 const wchar_t* const kSentinelFiles[] = {L"keep.txt", L"inner\\keep too.dat", L"inner\\deeper\\.hidden"};
@@ -206,6 +217,11 @@ HeldFiles::~HeldFiles() {
   if (process) WaitForSingleObject(process.get(), 30000);
 }
 
+unsigned long EnvironmentNumber(const char* name, unsigned long fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr && *text != '\0' ? std::strtoul(text, nullptr, 10) : fallback;
+}
+
 bool RunningOnWine() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
@@ -215,7 +231,7 @@ void RemoveFolderLink(const std::wstring& link) {
   // Wine's RemoveDirectoryW acts on a Unix link's target; rm, without -r, removes the
   // link alone.
   RunUnixCommand(L"rm -f --", {link});
-  for (int waited = 0; waited < 10000 && Exists(link); waited += 5) Sleep(5);
+  WaitUntil([&] { return !Exists(link); });
 }
 
 bool MakeFolderLink(const std::wstring& linkPath, const std::wstring& scratch, FolderLink& link, std::string& why) {
@@ -239,11 +255,11 @@ bool MakeFolderLink(const std::wstring& linkPath, const std::wstring& scratch, F
     return false;
   }
   // Wine shows a Unix link to a folder as a directory with the reparse-point bit.
-  for (int waited = 0; waited < 10000; waited += 5) {
+  const bool linked = WaitUntil([&] {
     const DWORD attributes = GetFileAttributesW(linkPath.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
-    Sleep(5);
-  }
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  });
+  if (linked) return true;
   why = "ln did not make the link";
   return false;
 }

@@ -59,3 +59,6 @@ std::uint64_t FillSentinel(const std::wstring& folder, unsigned seed);
 bool SentinelIntact(const std::wstring& folder, unsigned seed);
 
 bool RunningOnWine();
+
+// A whole number from the environment, for test sizes and seeds; `fallback` when unset.
+unsigned long EnvironmentNumber(const char* name, unsigned long fallback);
