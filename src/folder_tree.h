@@ -2,10 +2,14 @@
 
 #include <string>
 
-// Removes the folder at `folderPath` (absolute, no trailing separator) with everything
-// below it, depth first, as far as the caller's rights allow. Returns whether the folder
-// could be listed at all; when it returns false nothing was touched.
+// Removes the folder at `folderPath` (fully qualified and canonical, such as
+// "C:\Program Files\name" or "\\server\share\name", without a trailing separator) with
+// everything below it, depth first, as far as the caller's rights allow. Returns whether
+// the folder was found: false, with nothing touched, for a folder that is not there, one
+// that cannot be listed, and for an empty or relative path or a root.
 //
-// Links (junctions, symbolic links, mount points) inside the tree are removed as links
-// and never descended into, so nothing outside the tree is ever removed.
+// Every name the file system can hold is reached, however long the path: reserved device
+// names, names ending in a dot or a space. Links (junctions, symbolic links, mount points)
+// inside the tree are removed as links and never descended into, and a folder that is
+// itself a link loses only the link, so nothing outside the tree is ever removed.
 bool RemoveFolderTree(const std::wstring& folderPath);
