@@ -1,130 +1,235 @@
-// RemoveFolderTree on real folders in the temp folder.
+// RemoveFolderTree on real folders: random trees of everything a program folder can hold,
+// and the few cases a generator cannot state. The random trees are reproducible:
+// ORVANTO_TREE_SEED sets the first tree's seed (tree i uses seed + i), ORVANTO_TREE_COUNT
+// how many trees to try; a failure names the seed that replays it alone.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <set>
 
 #include "folder_tree.h"
 #include "test_support.h"
 
 namespace {
 
-TEST(RemoveFolderTree, RemovesAnEmptyFolder) {
-  ScratchFolder scratch;
-  const std::wstring folder = scratch.path + L"\\OrvantoServer";
-  ASSERT_TRUE(MakeFolder(folder));
-
-  EXPECT_TRUE(RemoveFolderTree(folder));
-  EXPECT_FALSE(Exists(folder));
+std::string Narrow(const std::wstring& text) {
+  std::string narrow(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), static_cast<int>(narrow.size()), nullptr, nullptr);
+  narrow.pop_back();
+  return narrow;
 }
 
-TEST(RemoveFolderTree, RemovesNestedFilesOfEveryKindAndNothingBeside) {
-  ScratchFolder scratch;
-  const std::wstring folder = scratch.path + L"\\OrvantoServer";
-  const std::wstring sibling = scratch.path + L"\\OrvantoServer2";  // shares the prefix
-  for (const wchar_t* sub : {L"", L"\\bin", L"\\bin\\plug ins", L"\\.config", L"\\logs", L"\\logs\\2026.12",
-                             L"\\Ünïcødé ☃ 文件夹", L"\\empty"}) {
-    ASSERT_TRUE(MakeFolder(folder + sub));
+template <typename T>
+const T& Pick(std::mt19937& random, const std::vector<T>& items) {
+  return items[std::uniform_int_distribution<size_t>(0, items.size() - 1)(random)];
+}
+
+bool Chance(std::mt19937& random, double share) { return std::bernoulli_distribution(share)(random); }
+
+std::wstring RandomName(std::mt19937& random) {
+  // Names a plain Win32 path cannot reach: device names, trailing dots and spaces.
+  static const std::vector<std::wstring> unreachable = {L"nul",   L"CON",    L"aux.txt", L"Com1",  L"lpt9.log",
+                                                        L"PRN.tar.gz", L"conin$", L"trail.", L"space ", L"data. "};
+  static const std::vector<std::wstring> words = {L"server", L"Config", L"log", L"bin", L"x", L".hidden", L"7"};
+  static const std::vector<std::wstring> foreign = {L"é", L"Ünï", L"straße", L"Жук", L"文件", L"データ", L"😀"};
+  static const std::vector<std::wstring> extensions = {L".txt", L".dll", L".tar.gz", L".log.1", L""};
+  std::wstring name;
+  switch (std::uniform_int_distribution<int>(0, 5)(random)) {
+    case 0: return Pick(random, unreachable);
+    case 1: name = Pick(random, words) + Pick(random, extensions); break;
+    case 2: name = Pick(random, words) + L" " + Pick(random, words) + L".v2.old" + Pick(random, extensions); break;
+    case 3: name = Pick(random, foreign) + L" " + Pick(random, foreign) + Pick(random, extensions); break;
+    default:  // long names, up to the 255 characters a name may have
+      name.assign(std::uniform_int_distribution<size_t>(64, 250)(random), L'a');
+      for (wchar_t& c : name) c = L"abcxyz0189 ._-ABC"[std::uniform_int_distribution<int>(0, 16)(random)];
   }
-  const struct {
-    const wchar_t* name;
-    DWORD attributes;
-  } files[] = {
-      {L"\\server.exe", FILE_ATTRIBUTE_NORMAL},
-      {L"\\bin\\read only.dll", FILE_ATTRIBUTE_READONLY},
-      {L"\\bin\\plug ins\\hidden system.dat", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
-      {L"\\bin\\plug ins\\all.three.bits", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
-      {L"\\.config\\.settings", FILE_ATTRIBUTE_NORMAL},
-      {L"\\logs\\server.log.1.gz", FILE_ATTRIBUTE_ARCHIVE},
-      {L"\\logs\\2026.12\\NODOT", FILE_ATTRIBUTE_READONLY},
-      {L"\\Ünïcødé ☃ 文件夹\\données.txt", FILE_ATTRIBUTE_NORMAL},
+  return name + std::to_wstring(std::uniform_int_distribution<int>(0, 999)(random));
+}
+
+struct Entry {
+  std::wstring path;  // relative to the tree's root
+  bool isFolder = false;
+  bool isLink = false;
+  bool isHeld = false;
+};
+
+struct Tree {
+  std::wstring root;
+  std::vector<Entry> entries;
+  std::unique_ptr<HeldFiles> held;
+};
+
+// A random tree at `root`, with link targets in `outside`. Entries the file system refuses
+// (Linux's 255-byte name limit under Wine, say) are left out.
+Tree MakeTree(std::mt19937& random, const std::wstring& root, const std::wstring& outside) {
+  Tree tree;
+  tree.root = root;
+  MakeFolder(root);
+  std::vector<std::wstring> folders = {L""};
+  auto childOf = [&](const std::wstring& parent) {
+    for (;;) {
+      const std::wstring name = RandomName(random);
+      const std::wstring path = parent.empty() ? name : parent + L"\\" + name;
+      const bool taken = std::any_of(tree.entries.begin(), tree.entries.end(), [&](const Entry& entry) {
+        return CompareStringOrdinal(entry.path.c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL;
+      });
+      if (!taken) return path;
+    }
   };
-  for (const auto& file : files) ASSERT_TRUE(MakeFile(folder + file.name, "payload", file.attributes));
-  ASSERT_TRUE(MakeFolder(sibling));
-  ASSERT_TRUE(MakeFile(sibling + L"\\keep.txt", "keep"));
-  ASSERT_TRUE(MakeFile(scratch.path + L"\\OrvantoServer.txt", "keep"));
-
-  EXPECT_TRUE(RemoveFolderTree(folder));
-
-  EXPECT_FALSE(Exists(folder));
-  EXPECT_EQ(ListTree(scratch.path),
-            (std::vector<std::wstring>{L"OrvantoServer.txt", L"OrvantoServer2", L"OrvantoServer2\\keep.txt"}));
-  EXPECT_EQ(ReadContent(sibling + L"\\keep.txt"), "keep");
-}
-
-TEST(RemoveFolderTree, AMissingOrUnnamedFolderIsNotFoundAndNothingIsTouched) {
-  ScratchFolder scratch;
-  ASSERT_TRUE(MakeFile(scratch.path + L"\\keep.txt", "keep"));
-
-  EXPECT_FALSE(RemoveFolderTree(scratch.path + L"\\OrvantoServer"));
-  EXPECT_FALSE(RemoveFolderTree(scratch.path + L"\\no such\\OrvantoServer"));
-  // What a failed path join leaves behind must never be taken for a folder: an empty path
-  // would list the current drive's root, a relative one the current folder.
-  ASSERT_TRUE(SetCurrentDirectoryW(scratch.path.c_str()));
-  EXPECT_FALSE(RemoveFolderTree(L""));
-  EXPECT_FALSE(RemoveFolderTree(L"keep.txt"));
-  EXPECT_FALSE(RemoveFolderTree(L"."));
-  EXPECT_FALSE(RemoveFolderTree(scratch.path.substr(0, 3)));  // the drive's root
-  SetCurrentDirectoryW(ExecutableFolder().c_str());
-
-  EXPECT_EQ(ListTree(scratch.path), std::vector<std::wstring>{L"keep.txt"});
-}
-
-TEST(RemoveFolderTree, AFileHeldOpenStaysWithItsFoldersAndTheRestGoes) {
-  ScratchFolder scratch;
-  const std::wstring folder = scratch.path + L"\\ovt-server";
-  for (const wchar_t* sub : {L"", L"\\data", L"\\data\\db", L"\\logs"}) ASSERT_TRUE(MakeFolder(folder + sub));
-  ASSERT_TRUE(MakeFile(folder + L"\\data\\db\\store.db", "in use"));
-  ASSERT_TRUE(MakeFile(folder + L"\\data\\db\\other.db", "free"));
-  ASSERT_TRUE(MakeFile(folder + L"\\logs\\a.log", "free"));
-  ASSERT_TRUE(MakeFile(folder + L"\\readme.txt", "free", FILE_ATTRIBUTE_READONLY));
-
-  {
-    HeldFiles held({folder + L"\\data\\db\\store.db"});
-    ASSERT_TRUE(held.holding);
-    EXPECT_TRUE(RemoveFolderTree(folder));
-    EXPECT_EQ(ListTree(scratch.path), (std::vector<std::wstring>{L"ovt-server", L"ovt-server\\data",
-                                                                 L"ovt-server\\data\\db",
-                                                                 L"ovt-server\\data\\db\\store.db"}));
+  // Read-only folders too: Windows will not remove one until the bit is cleared (Wine
+  // ignores the bit on folders).
+  auto attributes = [&] {
+    return (Chance(random, 0.2) ? FILE_ATTRIBUTE_READONLY : 0) | (Chance(random, 0.15) ? FILE_ATTRIBUTE_HIDDEN : 0) |
+           (Chance(random, 0.1) ? FILE_ATTRIBUTE_SYSTEM : 0) | FILE_ATTRIBUTE_NORMAL;
+  };
+  const int count = std::uniform_int_distribution<int>(0, 300)(random);
+  for (int i = 0; i < count; ++i) {
+    Entry entry{childOf(Pick(random, folders)), Chance(random, 0.3)};
+    const std::wstring path = root + L"\\" + entry.path;
+    const bool made = entry.isFolder ? MakeFolder(path) && SetFileAttributesW(Extended(path).c_str(), attributes())
+                                     : MakeFile(path, std::string(random() % 2048, 'd'), attributes());
+    if (!made) continue;
+    if (entry.isFolder) folders.push_back(entry.path);
+    tree.entries.push_back(entry);
   }
-  // Once released, a second pass finishes the job.
-  EXPECT_TRUE(RemoveFolderTree(folder));
-  EXPECT_FALSE(Exists(folder));
+  if (Chance(random, 0.25)) {
+    // A chain more than 400 characters deeper than the root: past MAX_PATH on any machine.
+    std::wstring parent = Pick(random, folders);
+    for (int depth = 0; depth < 26; ++depth) {
+      Entry segment{(parent.empty() ? L"" : parent + L"\\") + L"chain segment " + std::to_wstring(depth), true};
+      if (!MakeFolder(root + L"\\" + segment.path)) break;
+      tree.entries.push_back(segment);
+      parent = segment.path;
+    }
+    Entry leaf{parent + L"\\deepest file.txt"};
+    if (MakeFile(root + L"\\" + leaf.path, "deep", FILE_ATTRIBUTE_READONLY)) tree.entries.push_back(leaf);
+  }
+  for (int links = std::uniform_int_distribution<int>(0, 2)(random); links > 0; --links) {
+    static unsigned made = 0;
+    const std::wstring target = outside + L"\\target " + std::to_wstring(++made);
+    Entry entry{childOf(Pick(random, folders)), true, true};
+    if (!MakeFolder(target) || !MakeFolder(target + L"\\inner") || !MakeFile(target + L"\\inner\\keep.txt", "keep") ||
+        !MakeFile(target + L"\\read only.txt", "keep", FILE_ATTRIBUTE_READONLY) ||
+        !MakeFolderLink(root + L"\\" + entry.path, target).empty()) {
+      break;
+    }
+    tree.entries.push_back(entry);
+  }
+  if (Chance(random, 0.2)) {
+    std::vector<std::wstring> held;
+    for (Entry& entry : tree.entries) {
+      if (!entry.isFolder && held.size() < 2 && Chance(random, 0.1)) {
+        entry.isHeld = true;
+        held.push_back(root + L"\\" + entry.path);
+      }
+    }
+    if (!held.empty()) tree.held = std::make_unique<HeldFiles>(held);
+  }
+  return tree;
 }
 
-TEST(RemoveFolderTree, ALinkInsideTheTreeIsNeverFollowed) {
-  ScratchFolder scratch;
-  const std::wstring folder = scratch.path + L"\\OrvantoServer";
-  ASSERT_TRUE(MakeFolder(folder));
-  ASSERT_TRUE(MakeFolder(folder + L"\\plugins"));
-  ASSERT_TRUE(MakeFile(folder + L"\\plugins\\a.dll", "code"));
-  FolderLink link;
-  std::string why;
-  if (!MakeFolderLink(folder + L"\\plugins\\shared data", scratch.path, link, why)) GTEST_SKIP() << why;
-  FillSentinel(link.targetPath, 7);
+// Removes the tree and says what went wrong, if anything.
+std::string RemoveAndCheck(const Tree& tree, const std::wstring& scratch) {
+  auto outsideTheTree = [&] {
+    std::vector<std::wstring> outside;
+    const std::wstring treeName = tree.root.substr(scratch.size() + 1);
+    for (const std::wstring& entry : ListTree(scratch, true)) {
+      if (entry.rfind(treeName + L"\\", 0) != 0 && entry.rfind(treeName + L" [", 0) != 0) outside.push_back(entry);
+    }
+    return outside;
+  };
+  const std::vector<std::wstring> outsideBefore = outsideTheTree();
+  const size_t handlesBefore = HandleCount();
+  if (!RemoveFolderTree(tree.root)) return "returned false for a folder that exists\n";
 
-  EXPECT_TRUE(RemoveFolderTree(folder));
-
-  EXPECT_TRUE(SentinelIntact(link.targetPath, 7));
-  EXPECT_FALSE(Exists(folder + L"\\plugins\\a.dll"));
-  if (RunningOnWine()) {
-    // Wine's RemoveDirectoryW on a Unix link to a folder acts on the target, which is
-    // not empty, so the link and the folders above it stay. Windows removes a junction.
-    EXPECT_EQ(ListTree(folder), (std::vector<std::wstring>{L"plugins", L"plugins\\shared data"}));
-  } else {
-    EXPECT_FALSE(Exists(folder));
+  std::string problems;
+  if (HandleCount() != handlesBefore) problems += "handles left open\n";
+  if (outsideTheTree() != outsideBefore) problems += "something outside the tree changed\n";
+  // What may stay: files held open and, under Wine, links (its RemoveDirectoryW acts on a
+  // Unix link's target, which is not empty); and the folders above them.
+  const std::vector<std::wstring> left = Exists(tree.root) ? ListTree(tree.root) : std::vector<std::wstring>{};
+  std::set<std::wstring> mayStay;
+  for (const Entry& entry : tree.entries) {
+    if (!entry.isHeld && !(entry.isLink && RunningOnWine())) continue;
+    for (std::wstring path = entry.path;; path.resize(path.find_last_of(L'\\'))) {
+      mayStay.insert(path);
+      if (path.find(L'\\') == std::wstring::npos) break;
+    }
+    if (entry.isHeld && !std::binary_search(left.begin(), left.end(), entry.path)) {
+      problems += "a file held open was deleted: " + Narrow(entry.path) + "\n";
+    }
   }
+  for (const std::wstring& entry : left) {
+    if (!mayStay.count(entry)) problems += "left behind: " + Narrow(entry) + "\n";
+  }
+  if (Exists(tree.root) && mayStay.empty()) problems += "the folder itself was left behind\n";
+  return problems;
+}
+
+TEST(RemoveFolderTree, RemovesRandomTreesWhollyButForHeldFilesAndNothingOutside) {
+  const unsigned long firstSeed = EnvironmentNumber("ORVANTO_TREE_SEED", 20261207);
+  const unsigned long count = EnvironmentNumber("ORVANTO_TREE_COUNT", 150);
+  ScratchFolder scratch;
+  // Beside every tree: a folder whose name starts like the tree's, with a file in it.
+  ASSERT_TRUE(MakeFolder(scratch.path + L"\\OrvantoServer2") && MakeFile(scratch.path + L"\\OrvantoServer2\\a", "a"));
+  size_t entries = 0, heldTrees = 0, deepest = 0;
+  for (unsigned long seed = firstSeed; seed < firstSeed + count; ++seed) {
+    std::mt19937 random(static_cast<unsigned>(seed));
+    const std::wstring outside = scratch.path + L"\\outside";
+    MakeFolder(outside);
+    Tree tree = MakeTree(random, scratch.path + L"\\OrvantoServer", outside);
+    ASSERT_TRUE(!tree.held || tree.held->holding) << "could not hold files open; seed " << seed;
+    entries += tree.entries.size();
+    heldTrees += tree.held != nullptr;
+    for (const Entry& entry : tree.entries) deepest = std::max(deepest, tree.root.size() + 1 + entry.path.size());
+    const std::string problems = RemoveAndCheck(tree, scratch.path);
+    ASSERT_EQ(problems, "") << "replay with ORVANTO_TREE_SEED=" << seed << " ORVANTO_TREE_COUNT=1";
+    tree.held.reset();
+    RemoveScratchTree(tree.root);
+    RemoveScratchTree(outside);
+  }
+  std::printf("%lu trees from seed %lu: %zu entries, %zu trees with files held open, deepest path %zu characters\n",
+              count, firstSeed, entries, heldTrees, deepest);
+}
+
+TEST(RemoveFolderTree, RefusesAnythingButAFolderBelowARoot) {
+  ScratchFolder scratch;
+  // The current folder and the drive's root that a faulty guard would reach are a scratch
+  // folder's, never this machine's.
+  ScratchDrive drive(scratch.path);
+  if (drive.root.empty()) GTEST_SKIP() << drive.why;
+  ASSERT_TRUE(MakeFolder(scratch.path + L"\\keep") && MakeFile(scratch.path + L"\\keep\\a.txt", "a"));
+  wchar_t previous[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(drive.root.c_str()));
+  const std::wstring letter = drive.root.substr(0, 2);
+  const std::vector<std::wstring> paths = {L"", L"keep", L".", L"\\", L"\\keep", drive.root, letter, letter + L"keep",
+                                           Extended(drive.root), scratch.path + L"\\missing",
+                                           scratch.path + L"\\keep\\a.txt"};
+  for (const std::wstring& path : paths) {
+    EXPECT_FALSE(RemoveFolderTree(path)) << Narrow(path);
+  }
+  SetCurrentDirectoryW(previous);
+  EXPECT_EQ(ListTree(scratch.path), (std::vector<std::wstring>{L"keep", L"keep\\a.txt"}));
 }
 
 TEST(RemoveFolderTree, AFolderThatIsItselfALinkLosesOnlyTheLink) {
   ScratchFolder scratch;
-  FolderLink link;
-  std::string why;
-  if (!MakeFolderLink(scratch.path + L"\\OrvantoServer", scratch.path, link, why)) GTEST_SKIP() << why;
-  FillSentinel(link.targetPath, 11);
+  const std::wstring target = scratch.path + L"\\target", link = scratch.path + L"\\OrvantoServer";
+  ASSERT_TRUE(MakeFolder(target) && MakeFile(target + L"\\keep.txt", "keep", FILE_ATTRIBUTE_READONLY));
+  const std::string why = MakeFolderLink(link, target);
+  if (!why.empty()) GTEST_SKIP() << why;
+  const std::vector<std::wstring> before = ListTree(target, true);
 
-  EXPECT_TRUE(RemoveFolderTree(link.linkPath));
+  EXPECT_TRUE(RemoveFolderTree(link));
 
-  EXPECT_TRUE(SentinelIntact(link.targetPath, 11));
-  if (!RunningOnWine()) {  // Wine cannot remove a Unix link to a folder that is not empty
-    EXPECT_FALSE(Exists(link.linkPath));
+  EXPECT_EQ(ListTree(target, true), before);
+  // Wine's RemoveDirectoryW acts on a Unix link's target, which is not empty: the link
+  // stays there. Windows removes the junction itself.
+  if (!RunningOnWine()) {
+    EXPECT_FALSE(Exists(link));
   }
 }
 

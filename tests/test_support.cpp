@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <winioctl.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,25 +12,35 @@ namespace {
 std::wstring TempFolder() {
   wchar_t buffer[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
-  std::wstring path(buffer, length);
-  if (!path.empty() && path.back() == L'\\') path.pop_back();
-  return path;
+  return std::wstring(buffer, length > 0 ? length - 1 : 0);  // without the final backslash
 }
 
-void ListInto(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>& out) {
+void ListInto(const std::wstring& root, const std::wstring& relative, bool details, std::vector<std::wstring>& out) {
   WIN32_FIND_DATAW entry;
-  const std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+  const std::wstring folder = Extended(relative.empty() ? root : root + L"\\" + relative);
   UniqueFindHandle listing(FindFirstFileW((folder + L"\\*").c_str(), &entry));
   if (!listing) return;
   do {
     const std::wstring name = entry.cFileName;
     if (name == L"." || name == L"..") continue;
     const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
-    out.push_back(child);
     const DWORD attributes = entry.dwFileAttributes;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      ListInto(root, child, out);
+    const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    std::wstring line = child;
+    if (details) {
+      line += L" [" + std::to_wstring(attributes & ~DWORD{FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL}) + L"]";
+      if (!isFolder) {
+        UniqueFileHandle file(CreateFileW(Extended(root + L"\\" + child).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+        char buffer[4096];
+        DWORD read = 0;
+        while (file && ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+          line.append(buffer, buffer + read);
+        }
+      }
     }
+    out.push_back(line);
+    if (isFolder && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) ListInto(root, child, details, out);
   } while (FindNextFileW(listing.get(), &entry));
 }
 
@@ -41,11 +52,11 @@ bool MakeJunction(const std::wstring& link, const std::wstring& target) {
                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!handle) return false;
   const std::wstring substitute = L"\\??\\" + target;
-  const USHORT substituteBytes = static_cast<USHORT>(substitute.size() * sizeof(wchar_t));
-  const USHORT printBytes = static_cast<USHORT>(target.size() * sizeof(wchar_t));
-  // Tag, data length, reserved; then the four offsets and lengths; then both names,
-  // each followed by a terminator.
-  const USHORT dataBytes = static_cast<USHORT>(8 + substituteBytes + 2 + printBytes + 2);
+  const auto substituteBytes = static_cast<USHORT>(substitute.size() * sizeof(wchar_t));
+  const auto printBytes = static_cast<USHORT>(target.size() * sizeof(wchar_t));
+  // Tag, data length, reserved; the four offsets and lengths; both names, each followed
+  // by a terminator.
+  const auto dataBytes = static_cast<USHORT>(8 + substituteBytes + 2 + printBytes + 2);
   std::vector<BYTE> buffer(8 + dataBytes, 0);
   const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
   const USHORT header[6] = {dataBytes, 0, 0, substituteBytes, static_cast<USHORT>(substituteBytes + 2), printBytes};
@@ -54,33 +65,32 @@ bool MakeJunction(const std::wstring& link, const std::wstring& target) {
   std::memcpy(buffer.data() + 16, substitute.c_str(), substituteBytes);
   std::memcpy(buffer.data() + 16 + substituteBytes + 2, target.c_str(), printBytes);
   DWORD returned = 0;
-  const bool made = DeviceIoControl(handle.get(), FSCTL_SET_REPARSE_POINT, buffer.data(),
-                                    static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
-  if (!made) RemoveDirectoryW(link.c_str());
-  return made;
+  return DeviceIoControl(handle.get(), FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
+                         nullptr, 0, &returned, nullptr) != FALSE;
 }
 
-std::string SentinelContent(unsigned seed, int index) {
-  return "sentinel " + std::to_string(seed) + "/" + std::to_string(index) + std::string(64 + index * 7, 'x');
-}
-
-// Starts a Unix program from /bin under Wine with the Unix names of `paths` as its last
-// arguments. Wine does not follow a Unix child to its end: callers wait for its effect.
-bool RunUnixCommand(const std::wstring& command, const std::vector<std::wstring>& paths) {
+// The Unix name of a Windows path, under Wine.
+std::wstring UnixPath(const std::wstring& path) {
   using UnixFileName = char*(CDECL*)(const wchar_t*);
   const auto unixFileName = reinterpret_cast<UnixFileName>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (unixFileName == nullptr || !Exists(L"Z:\\bin")) return false;
-  std::wstring commandLine = L"Z:\\bin\\" + command;
-  for (const std::wstring& path : paths) {
-    char* unixPath = unixFileName(path.c_str());
-    if (unixPath == nullptr) return false;
-    std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, unixPath, -1, nullptr, 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, unixPath, -1, wide.data(), static_cast<int>(wide.size()));
-    wide.pop_back();
-    HeapFree(GetProcessHeap(), 0, unixPath);
-    commandLine += L" \"" + wide + L"\"";
-  }
+  char* unixPath = unixFileName != nullptr ? unixFileName(Extended(path).c_str()) : nullptr;
+  if (unixPath == nullptr) return L"";
+  std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, unixPath, -1, nullptr, 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, unixPath, -1, wide.data(), static_cast<int>(wide.size()));
+  wide.pop_back();
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  return wide;
+}
+
+// Runs a program from the machine's /bin under Wine, reached through Wine's own "\\?\unix"
+// namespace (the prefix has no Z: drive), with the Unix names of `paths` as its last
+// arguments; then waits, up to ten seconds, for `done`: Wine does not follow a Unix child
+// to its end.
+template <typename Condition>
+bool RunUnixCommand(const std::wstring& command, const std::vector<std::wstring>& paths, Condition done) {
+  std::wstring commandLine = L"\\\\?\\unix\\bin\\" + command;
+  for (const std::wstring& path : paths) commandLine += L" \"" + path + L"\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
@@ -89,20 +99,18 @@ bool RunUnixCommand(const std::wstring& command, const std::vector<std::wstring>
   }
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
-  return true;
-}
-
-// Waits up to ten seconds for `done`, since Wine's Unix children cannot be waited for.
-template <typename Condition>
-bool WaitUntil(Condition done) {
-  for (int waited = 0; waited < 10000; waited += 5) {
-    if (done()) return true;
-    Sleep(5);
-  }
+  for (int waited = 0; waited < 10000 && !done(); waited += 5) Sleep(5);
   return done();
 }
 
-const wchar_t* const kSentinelFiles[] = {L"keep.txt", L"inner\\keep too.dat", L"inner\\deeper\\.hidden"};
+void RemoveFolderLink(const std::wstring& link) {
+  // Wine's RemoveDirectoryW acts on a Unix link's target; rm, without -r, removes the link.
+  if (RunningOnWine()) {
+    RunUnixCommand(L"rm -f --", {UnixPath(link)}, [&] { return !Exists(link); });
+  } else {
+    RemoveDirectoryW(Extended(link).c_str());
+  }
+}
 
 }  // namespace
 
@@ -113,77 +121,113 @@ ScratchFolder::ScratchFolder() {
   QueryPerformanceCounter(&now);
   path = TempFolder() + L"\\orvanto-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
          std::to_wstring(now.QuadPart) + L"-" + std::to_wstring(++counter);
-  CreateDirectoryW(path.c_str(), nullptr);
+  MakeFolder(path);
 }
 
 ScratchFolder::~ScratchFolder() { RemoveScratchTree(path); }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+std::wstring Extended(const std::wstring& path) { return path.rfind(L"\\\\?\\", 0) == 0 ? path : L"\\\\?\\" + path; }
 
-bool MakeFolder(const std::wstring& path) { return CreateDirectoryW(path.c_str(), nullptr) != FALSE; }
+bool Exists(const std::wstring& path) { return GetFileAttributesW(Extended(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool MakeFolder(const std::wstring& path) { return CreateDirectoryW(Extended(path).c_str(), nullptr) != FALSE; }
 
 bool MakeFile(const std::wstring& path, const std::string& content, DWORD attributes) {
   {
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
+    UniqueFileHandle file(
+        CreateFileW(Extended(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    if (!WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr)) return false;
+    if (!file || !WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr)) {
+      return false;
+    }
   }
-  return attributes == FILE_ATTRIBUTE_NORMAL || SetFileAttributesW(path.c_str(), attributes);
+  return attributes == FILE_ATTRIBUTE_NORMAL || SetFileAttributesW(Extended(path).c_str(), attributes);
 }
 
-std::string ReadContent(const std::wstring& path) {
-  UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  std::string content;
-  if (!file) return content;
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
-  return content;
-}
-
-std::vector<std::wstring> ListTree(const std::wstring& root) {
+std::vector<std::wstring> ListTree(const std::wstring& root, bool details) {
   std::vector<std::wstring> entries;
-  ListInto(root, L"", entries);
+  ListInto(root, L"", details, entries);
   std::sort(entries.begin(), entries.end());
   return entries;
 }
 
 void RemoveScratchTree(const std::wstring& root) {
   WIN32_FIND_DATAW entry;
-  UniqueFindHandle listing(FindFirstFileW((root + L"\\*").c_str(), &entry));
-  if (listing) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = root + L"\\" + name;
-      const DWORD attributes = entry.dwFileAttributes;
-      if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        RemoveFolderLink(child);
-      } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveScratchTree(child);
-      } else {
-        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(child.c_str());
-      }
-    } while (FindNextFileW(listing.get(), &entry));
+  UniqueFindHandle listing(FindFirstFileW((Extended(root) + L"\\*").c_str(), &entry));
+  while (listing) {
+    const std::wstring name = entry.cFileName;
+    const std::wstring child = root + L"\\" + name;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      RemoveFolderLink(child);
+    } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (name != L"." && name != L"..") RemoveScratchTree(child);
+    } else {
+      SetFileAttributesW(Extended(child).c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(Extended(child).c_str());
+    }
+    if (!FindNextFileW(listing.get(), &entry)) listing.reset();
   }
-  listing.reset();
-  SetFileAttributesW(root.c_str(), FILE_ATTRIBUTE_NORMAL);
-  RemoveDirectoryW(root.c_str());
+  SetFileAttributesW(Extended(root).c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryW(Extended(root).c_str());
 }
 
-std::wstring ExecutableFolder() {
-  wchar_t buffer[32768];
-  const DWORD length = GetModuleFileNameW(nullptr, buffer, 32768);
-  std::wstring path(buffer, length);
-  return path.substr(0, path.find_last_of(L'\\'));
+std::wstring BuiltProgram(const std::wstring& name) {
+  const char* path = std::getenv("ORVANTO_PROGRAMS");
+  if (path == nullptr) return name;
+  using DosFileName = wchar_t*(CDECL*)(const char*);
+  const auto dosFileName = reinterpret_cast<DosFileName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+  if (dosFileName == nullptr) {
+    std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), static_cast<int>(wide.size()));
+    wide.pop_back();
+    return wide + L"\\" + name;
+  }
+  // The build folder is on no drive of the prefix: Wine names it "\\?\unix\...".
+  wchar_t* dosPath = dosFileName(path);
+  const std::wstring folder = dosPath != nullptr ? dosPath : L"";
+  HeapFree(GetProcessHeap(), 0, dosPath);
+  return folder + L"\\" + name;
+}
+
+bool RunningOnWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+size_t HandleCount() {
+  // SystemExtendedHandleInformation (64) lists every open handle of every process. It is
+  // asked for rather than GetProcessHandleCount, which Wine answers with 0.
+  struct HandleEntry {
+    void* object;
+    ULONG_PTR processId;
+    ULONG_PTR handle;
+    ULONG access;
+    USHORT backTrace;
+    USHORT typeIndex;
+    ULONG attributes;
+    ULONG reserved;
+  };
+  struct HandleList {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    HandleEntry entries[1];
+  };
+  std::vector<ULONG_PTR> buffer(1 << 16);
+  ULONG needed = 0;
+  for (;;) {
+    const ULONG bytes = static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR));
+    const NTSTATUS status = NtQuerySystemInformation(static_cast<SYSTEM_INFORMATION_CLASS>(64), buffer.data(), bytes, &needed);
+    if (status == 0) break;
+    if (status != static_cast<NTSTATUS>(0xC0000004L)) return 0;  // anything but "buffer too small"
+    buffer.resize(buffer.size() * 2);
+  }
+  const auto* list = reinterpret_cast<const HandleList*>(buffer.data());
+  const ULONG_PTR self = GetCurrentProcessId();
+  return static_cast<size_t>(std::count_if(list->entries, list->entries + list->count,
+                                           [&](const HandleEntry& entry) { return entry.processId == self; }));
 }
 
 HeldFiles::HeldFiles(const std::vector<std::wstring>& files) {
-  std::wstring commandLine = L"\"" + ExecutableFolder() + L"\\hold-files.exe\"";
-  for (const std::wstring& file : files) commandLine += L" \"" + file + L"\"";
+  std::wstring commandLine = L"\"" + BuiltProgram(L"hold-files.exe") + L"\"";
+  for (const std::wstring& file : files) commandLine += L" \"" + Extended(file) + L"\"";
 
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
   HANDLE childInput = nullptr, ourInput = nullptr, ourOutput = nullptr, childOutput = nullptr;
@@ -217,73 +261,46 @@ HeldFiles::~HeldFiles() {
   if (process) WaitForSingleObject(process.get(), 30000);
 }
 
+std::string MakeFolderLink(const std::wstring& link, const std::wstring& target) {
+  if (!RunningOnWine()) {
+    return MakeJunction(Extended(link), target) ? "" : "no junction made (error " + std::to_string(GetLastError()) + ")";
+  }
+  // Wine 8 makes neither junctions nor symbolic links (CreateSymbolicLinkW answers TRUE
+  // and does nothing), but it runs Unix programs: the real ln makes the link in place.
+  // Wine shows a Unix link to a folder as a directory with the reparse-point bit.
+  const bool made = RunUnixCommand(L"ln -s --", {UnixPath(target), UnixPath(link)}, [&] {
+    return (GetFileAttributesW(Extended(link).c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && Exists(link);
+  });
+  return made ? "" : "ln did not make a link under Wine";
+}
+
+ScratchDrive::ScratchDrive(const std::wstring& folder) {
+  for (wchar_t letter = L'M'; letter <= L'Y' && root.empty(); ++letter) {
+    const std::wstring drive = std::wstring(1, letter) + L":";
+    if (Exists(drive + L"\\")) continue;
+    if (!RunningOnWine()) {
+      if (DefineDosDeviceW(0, drive.c_str(), folder.c_str())) root = drive + L"\\";
+      continue;
+    }
+    // Wine keeps its drives as links in the prefix's dosdevices folder, beside drive_c.
+    unixLink = UnixPath(L"C:\\") + L"../dosdevices/" + std::wstring(1, static_cast<wchar_t>(letter - L'A' + L'a')) + L":";
+    if (RunUnixCommand(L"ln -s --", {UnixPath(folder), unixLink}, [&] { return Exists(drive + L"\\"); })) {
+      root = drive + L"\\";
+    }
+  }
+  if (root.empty()) why = "no drive letter could be mapped to a scratch folder";
+}
+
+ScratchDrive::~ScratchDrive() {
+  if (root.empty()) return;
+  if (RunningOnWine()) {
+    RunUnixCommand(L"rm -f --", {unixLink}, [&] { return !Exists(root); });
+  } else {
+    DefineDosDeviceW(DDD_REMOVE_DEFINITION, root.substr(0, 2).c_str(), nullptr);
+  }
+}
+
 unsigned long EnvironmentNumber(const char* name, unsigned long fallback) {
   const char* text = std::getenv(name);
   return text != nullptr && *text != '\0' ? std::strtoul(text, nullptr, 10) : fallback;
-}
-
-bool RunningOnWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-void RemoveFolderLink(const std::wstring& link) {
-  if (RemoveDirectoryW(link.c_str()) || !RunningOnWine()) return;
-  // Wine's RemoveDirectoryW acts on a Unix link's target; rm, without -r, removes the
-  // link alone.
-  RunUnixCommand(L"rm -f --", {link});
-  WaitUntil([&] { return !Exists(link); });
-}
-
-bool MakeFolderLink(const std::wstring& linkPath, const std::wstring& scratch, FolderLink& link, std::string& why) {
-  static unsigned made = 0;
-  link.linkPath = linkPath;
-  link.targetPath = scratch + L"\\outside-" + std::to_wstring(++made);
-  if (!MakeFolder(link.targetPath)) {
-    why = "could not make the link's target folder";
-    return false;
-  }
-  if (!RunningOnWine()) {
-    if (MakeJunction(linkPath, link.targetPath)) return true;
-    why = "could not make a junction (error " + std::to_string(GetLastError()) + ")";
-    return false;
-  }
-  // Wine 8 makes neither junctions nor symbolic links (and its MoveFileW moves a Unix
-  // link's target rather than the link), but it runs Unix programs: the link is made in
-  // place by the real ln.
-  if (!RunUnixCommand(L"ln -s", {link.targetPath, linkPath})) {
-    why = "Wine cannot make links itself, and the Unix ln is out of reach (no wine_get_unix_file_name or Z:)";
-    return false;
-  }
-  // Wine shows a Unix link to a folder as a directory with the reparse-point bit.
-  const bool linked = WaitUntil([&] {
-    const DWORD attributes = GetFileAttributesW(linkPath.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  });
-  if (linked) return true;
-  why = "ln did not make the link";
-  return false;
-}
-
-std::uint64_t FillSentinel(const std::wstring& folder, unsigned seed) {
-  MakeFolder(folder + L"\\inner");
-  MakeFolder(folder + L"\\inner\\deeper");
-  std::uint64_t bytes = 0;
-  int index = 0;
-  for (const wchar_t* name : kSentinelFiles) {
-    const std::string content = SentinelContent(seed, index++);
-    MakeFile(folder + L"\\" + name, content);
-    bytes += content.size();
-  }
-  return bytes;
-}
-
-bool SentinelIntact(const std::wstring& folder, unsigned seed) {
-  const std::vector<std::wstring> expected = {L"inner", L"inner\\deeper", L"inner\\deeper\\.hidden",
-                                              L"inner\\keep too.dat", L"keep.txt"};
-  if (ListTree(folder) != expected) return false;
-  int index = 0;
-  for (const wchar_t* name : kSentinelFiles) {
-    if (ReadContent(folder + L"\\" + name) != SentinelContent(seed, index++)) return false;
-  }
-  return true;
 }

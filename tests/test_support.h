@@ -1,10 +1,10 @@
-// Real folders, files, links and processes for the tests, all inside one scratch folder
-// under the user's temp folder.
+// Real folders, files, links, drives and processes for the tests, all inside scratch
+// folders under the user's temp folder. Paths are plain; the helpers reach every name
+// through "\\?\", so that they can make and see what plain paths cannot.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,17 +19,22 @@ struct ScratchFolder {
   std::wstring path;
 };
 
+std::wstring Extended(const std::wstring& path);
 bool Exists(const std::wstring& path);
 bool MakeFolder(const std::wstring& path);
 bool MakeFile(const std::wstring& path, const std::string& content, DWORD attributes = FILE_ATTRIBUTE_NORMAL);
-std::string ReadContent(const std::wstring& path);
-// Every file and folder below `root`, as paths relative to it, sorted.
-std::vector<std::wstring> ListTree(const std::wstring& root);
-// Removes a tree the tests made, read-only files included; never follows links.
+// Every file and folder below `root`, relative to it and sorted; links are listed, not
+// followed. With `details`, each entry also shows its attributes and a file its content.
+std::vector<std::wstring> ListTree(const std::wstring& root, bool details = false);
+// Removes a tree the tests made, read-only entries included; never follows links.
 void RemoveScratchTree(const std::wstring& root);
 
-// The folder the test executable lives in.
-std::wstring ExecutableFolder();
+bool RunningOnWine();
+// The path of a program built beside the uninstaller, in the folder CTest names in
+// ORVANTO_PROGRAMS: a Unix path under Wine, made one that Windows opens.
+std::wstring BuiltProgram(const std::wstring& name);
+// The handles this process has open.
+size_t HandleCount();
 
 // Another process holding files open without sharing (tests/hold_files.cpp) until it is
 // destroyed.
@@ -43,22 +48,22 @@ struct HeldFiles {
   UniqueHandle input;
 };
 
-// A link at `linkPath` to a new folder in `scratch`: a junction on Windows, a Unix
-// symbolic link under Wine.
-struct FolderLink {
-  std::wstring linkPath;
-  std::wstring targetPath;
-};
-// False, with the reason in `why`, when no link can be made here.
-bool MakeFolderLink(const std::wstring& linkPath, const std::wstring& scratch, FolderLink& link, std::string& why);
-// Removes a link to a folder, never what it points at.
-void RemoveFolderLink(const std::wstring& link);
-// Fills a link target with sentinel files; returns how many bytes it wrote.
-std::uint64_t FillSentinel(const std::wstring& folder, unsigned seed);
-// Whether a sentinel folder still holds exactly what FillSentinel wrote.
-bool SentinelIntact(const std::wstring& folder, unsigned seed);
+// Makes `link` a link to the existing folder `target`: a junction on Windows, a Unix
+// symbolic link under Wine. Returns why it could not, or an empty string.
+std::string MakeFolderLink(const std::wstring& link, const std::wstring& target);
 
-bool RunningOnWine();
+// A drive letter of its own whose root is `folder`, for as long as it lives: what subst
+// does on Windows, a dosdevices link under Wine. `root` ("X:\") is empty when none could
+// be made, with the reason in `why`.
+struct ScratchDrive {
+  explicit ScratchDrive(const std::wstring& folder);
+  ~ScratchDrive();
+  ScratchDrive(const ScratchDrive&) = delete;
+  ScratchDrive& operator=(const ScratchDrive&) = delete;
+  std::wstring root;
+  std::string why;
+  std::wstring unixLink;
+};
 
 // A whole number from the environment, for test sizes and seeds; `fallback` when unset.
 unsigned long EnvironmentNumber(const char* name, unsigned long fallback);

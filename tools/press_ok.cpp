@@ -1,5 +1,6 @@
 // Does what a user does with the uninstaller's message box: waits until it is on screen,
-// reads it and presses OK. Prints the message text on standard output.
+// reads it and presses OK. Prints the message text on standard output, and on a second
+// line what else the user sees: "icon information, buttons OK".
 //
 //   press-ok.exe [--leave-open] [--timeout SECONDS]
 //
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -44,6 +46,68 @@ std::string ToUtf8(const wchar_t* text) {
   return out;
 }
 
+// The pixels of a rectangle of the screen, row by row; with an icon, of that icon drawn
+// on `background` instead.
+std::vector<COLORREF> Pixels(const RECT& area, HICON icon = nullptr, COLORREF background = 0) {
+  const int width = area.right - area.left, height = area.bottom - area.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  if (icon == nullptr) {
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+  } else {
+    HBRUSH brush = CreateSolidBrush(background);
+    const RECT whole = {0, 0, width, height};
+    FillRect(memory, &whole, brush);
+    DeleteObject(brush);
+    DrawIconEx(memory, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
+  }
+  std::vector<COLORREF> pixels;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) pixels.push_back(GetPixel(memory, x, y));
+  }
+  SelectObject(memory, previous);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// Which of the system's message box icons the box shows, told by its pixels on screen:
+// an icon handle means nothing outside the process that loaded it.
+std::string IconShown(HWND iconControl) {
+  RECT area;
+  GetWindowRect(iconControl, &area);
+  const std::vector<COLORREF> shown = Pixels(area);
+  const struct {
+    const wchar_t* id;
+    const char* name;
+  } icons[] = {{IDI_INFORMATION, "information"}, {IDI_WARNING, "warning"}, {IDI_ERROR, "error"},
+               {IDI_QUESTION, "question"}};
+  for (const auto& icon : icons) {
+    // The icons leave their corners clear: the first pixel is the box's background.
+    if (!shown.empty() && Pixels(area, LoadIconW(nullptr, icon.id), shown[0]) == shown) return icon.name;
+  }
+  return "unknown";
+}
+
+// "icon NAME, buttons TEXT...", from the box's controls.
+std::string Describe(HWND box) {
+  std::string icon = "none", buttons;
+  for (HWND control = GetWindow(box, GW_CHILD); control != nullptr; control = GetWindow(control, GW_HWNDNEXT)) {
+    wchar_t className[32] = {}, text[64] = {};
+    GetClassNameW(control, className, static_cast<int>(std::size(className)));
+    GetWindowTextW(control, text, static_cast<int>(std::size(text)));
+    if (lstrcmpiW(className, L"Button") == 0) {
+      buttons += (buttons.empty() ? "" : " ") + ToUtf8(text);
+    } else if (lstrcmpiW(className, L"Static") == 0 && (GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+      icon = IconShown(control);
+    }
+  }
+  return "icon " + icon + ", buttons " + buttons;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,6 +136,7 @@ int main(int argc, char** argv) {
 
   wchar_t text[1024] = {};
   GetDlgItemTextW(box, kTextControlId, text, static_cast<int>(std::size(text)));
+  const std::string description = Describe(box);
 
   if (!leaveOpen) {
     HWND okButton = GetDlgItem(box, IDOK);
@@ -86,6 +151,6 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("%s\n", ToUtf8(text).c_str());
+  std::printf("%s\n%s\n", ToUtf8(text).c_str(), description.c_str());
   return 0;
 }

@@ -27,8 +27,8 @@ sandbox_use() {
   SHORTCUT=$PUBLIC_DESKTOP/OrvantoServer.lnk
 }
 
-# Boots the prefix unless it already is, takes its Z: drive away and starts a wineserver
-# that stays up until sandbox_stop.
+# Boots the prefix unless it already is, takes its Z: drive and its links to the home
+# folder away and starts a wineserver that stays up until sandbox_stop.
 sandbox_boot() {
   mkdir -p "$WORK"
   if [ ! -f "$WINEPREFIX/.orvanto-sandbox" ]; then
@@ -40,6 +40,11 @@ sandbox_boot() {
     touch "$WINEPREFIX/.orvanto-sandbox"
   fi
   rm -f "$WINEPREFIX/dosdevices/z:"
+  # Wine links the user's Desktop, Documents and the like to this machine's home folder.
+  local link
+  for link in "$DRIVE_C"/users/*/*; do
+    if [ -L "$link" ]; then rm "$link" && mkdir "$link"; fi
+  done
   mkdir -p "$TOOLS"
   wineserver -p </dev/null >/dev/null 2>&1
 }
@@ -202,8 +207,8 @@ uninstall_state_reset() {
 }
 
 # Runs the uninstaller with the given arguments while press-ok.exe reads its message box
-# and presses OK. Sets MESSAGE (the box's text), EXIT_CODE (the uninstaller's) and
-# PRESS_OK_STATUS (0 when the box was read). With PRESS_OK_LEAVE_OPEN=1 the box is only
+# and presses OK. Sets MESSAGE (the box's text), BOX (its icon and buttons), EXIT_CODE
+# (the uninstaller's) and PRESS_OK_STATUS (0 when the box was read). With PRESS_OK_LEAVE_OPEN=1 the box is only
 # read: someone at the display closes it.
 run_uninstaller() {
   local press_args=(--timeout 30) limit=60
@@ -224,7 +229,8 @@ run_uninstaller() {
   kill "$reader" 2>/dev/null || true
   PRESS_OK_STATUS=0
   wait "$reader" || PRESS_OK_STATUS=$?
-  MESSAGE=$(tr -d '\r' <"$WORK/message")
+  MESSAGE=$(tr -d '\r' <"$WORK/message" | sed -n 1p)
+  BOX=$(tr -d '\r' <"$WORK/message" | sed -n 2p)
 }
 
 # A settings picture with the given subkeys (and their values) taken out.
@@ -260,10 +266,4 @@ show_tree() {
 win_path() {
   local rel=${1#"$DRIVE_C"/}
   echo "${rel//\//\\}"
-}
-
-# The Linux path of a C: path.
-unix_path() {
-  local rel=${1#C:\\}
-  echo "$DRIVE_C/${rel//\\//}"
 }
