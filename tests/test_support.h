@@ -1,4 +1,4 @@
-// Real folders, files, links, drives and processes for the tests, all inside scratch
+// Real folders, files, links and drives for the tests, all inside scratch
 // folders under the user's temp folder. Paths are plain; the helpers reach every name
 // through "\\?\", so that they can make and see what plain paths cannot.
 #pragma once
@@ -35,18 +35,6 @@ bool RunningOnWine();
 std::wstring BuiltProgram(const std::wstring& name);
 // The handles this process has open.
 size_t HandleCount();
-
-// Another process holding files open without sharing (tests/hold_files.cpp) until it is
-// destroyed.
-struct HeldFiles {
-  explicit HeldFiles(const std::vector<std::wstring>& files);
-  ~HeldFiles();
-  HeldFiles(const HeldFiles&) = delete;
-  HeldFiles& operator=(const HeldFiles&) = delete;
-  bool holding = false;
-  UniqueHandle process;
-  UniqueHandle input;
-};
 
 // Makes `link` a link to the existing folder `target`: a junction on Windows, a Unix
 // symbolic link under Wine. Returns why it could not, or an empty string.
