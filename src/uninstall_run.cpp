@@ -12,9 +12,9 @@
 namespace {
 
 struct ApplicationEntry {
-  int baseFolderId;                 // shell folder id (CSIDL) of the folder it lives in
-  const wchar_t* folderName;        // its program folder, inside that base folder
-  const wchar_t* desktopShortcut;   // its shortcut on the all-users desktop, or null
+  int baseFolderId;                // shell folder id (CSIDL) of the folder it lives in
+  const wchar_t* folderName;       // its program folder, inside that base folder
+  const wchar_t* desktopShortcut;  // its shortcut on the all-users desktop, or null
 };
 
 constexpr ApplicationEntry kApplications[] = {

@@ -37,6 +37,9 @@ sandbox_boot() {
     # No display while booting: nothing pops up on the user's screen.
     env -u DISPLAY wineboot -i >"$WINE_LOG" 2>&1 || { cat "$WINE_LOG" >&2; return 1; }
     wineserver -w
+    # Debian's Wine does not load the fonts in its own data folder; without them the title
+    # bar's buttons, drawn in Marlett, show as letters. Copies, since links would lead out.
+    [ ! -d /usr/share/wine/fonts ] || cp /usr/share/wine/fonts/* "$DRIVE_C/windows/Fonts/"
     touch "$WINEPREFIX/.orvanto-sandbox"
   fi
   rm -f "$WINEPREFIX/dosdevices/z:"
