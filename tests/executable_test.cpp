@@ -1,7 +1,7 @@
 // The shipped executable as Windows' loader sees it: its embedded manifest.
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "test_support.h"
 
@@ -10,8 +10,8 @@ namespace {
 std::wstring UninstallerPath() { return BuiltProgram(L"orvanto-uninstall.exe"); }
 
 TEST(Executable, EmbedsOneManifestAskingNoElevationAndDrawingSharply) {
-  HMODULE image = LoadLibraryExW(UninstallerPath().c_str(), nullptr,
-                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  HMODULE image =
+      LoadLibraryExW(UninstallerPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_NE(image, nullptr) << "error " << GetLastError();
   HRSRC resource = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
   ASSERT_NE(resource, nullptr);

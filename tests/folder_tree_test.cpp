@@ -2,13 +2,14 @@
 // and the few cases a generator cannot state. The random trees are reproducible:
 // ORVANTO_TREE_SEED sets the first tree's seed (tree i uses seed + i), ORVANTO_TREE_COUNT
 // how many trees to try; a failure names the seed that replays it alone.
-#include <gtest/gtest.h>
+#include "folder_tree.h"
 
 #include <algorithm>
 #include <random>
 #include <set>
 
-#include "folder_tree.h"
+#include <gtest/gtest.h>
+
 #include "test_support.h"
 
 namespace {
@@ -22,8 +23,8 @@ bool Chance(std::mt19937& random, double share) { return std::bernoulli_distribu
 
 std::wstring RandomName(std::mt19937& random) {
   // Names a plain Win32 path cannot reach: device names, trailing dots and spaces.
-  static const std::vector<std::wstring> unreachable = {L"nul",   L"CON",    L"aux.txt", L"Com1",  L"lpt9.log",
-                                                        L"PRN.tar.gz", L"conin$", L"trail.", L"space ", L"data. "};
+  static const std::vector<std::wstring> unreachable = {L"nul",        L"CON",    L"aux.txt", L"Com1",   L"lpt9.log",
+                                                        L"PRN.tar.gz", L"conin$", L"trail.",  L"space ", L"data. "};
   static const std::vector<std::wstring> words = {L"server", L"Config", L"log", L"bin", L"x", L".hidden", L"7"};
   static const std::vector<std::wstring> foreign = {L"é", L"Ünï", L"straße", L"Жук", L"文件", L"データ", L"😀"};
   static const std::vector<std::wstring> extensions = {L".txt", L".dll", L".tar.gz", L".log.1", L""};
@@ -51,61 +52,70 @@ struct Tree {
   std::vector<Entry> entries;
 };
 
-// A random tree at `root`, with link targets in `outside`. Entries the file system refuses
-// (Linux's 255-byte name limit under Wine, say) are left out.
-Tree MakeTree(std::mt19937& random, const std::wstring& root, const std::wstring& outside) {
-  Tree tree;
-  tree.root = root;
-  MakeFolder(root);
-  std::vector<std::wstring> folders = {L""};
-  auto childOf = [&](const std::wstring& parent) {
-    for (;;) {
-      const std::wstring name = RandomName(random);
-      const std::wstring path = parent.empty() ? name : parent + L"\\" + name;
-      const bool taken = std::any_of(tree.entries.begin(), tree.entries.end(), [&](const Entry& entry) {
-        return CompareStringOrdinal(entry.path.c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL;
-      });
-      if (!taken) return path;
-    }
-  };
-  // Read-only folders too: Windows will not remove one until the bit is cleared (Wine
-  // ignores the bit on folders).
+// A fresh name for an entry of `parent`, unique there as Windows compares names.
+std::wstring ChildOf(std::mt19937& random, const Tree& tree, const std::wstring& parent) {
+  for (;;) {
+    std::wstring path = parent.empty() ? L"" : parent + L"\\";
+    path += RandomName(random);
+    const bool taken = std::any_of(tree.entries.begin(), tree.entries.end(), [&](const Entry& entry) {
+      return CompareStringOrdinal(entry.path.c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL;
+    });
+    if (!taken) return path;
+  }
+}
+
+// Files and folders, read-only, hidden and system ones among them. Read-only folders too:
+// Windows will not remove one until the bit is cleared (Wine ignores the bit on folders).
+void AddEntries(std::mt19937& random, Tree& tree, std::vector<std::wstring>& folders) {
   auto attributes = [&] {
     return (Chance(random, 0.2) ? FILE_ATTRIBUTE_READONLY : 0) | (Chance(random, 0.15) ? FILE_ATTRIBUTE_HIDDEN : 0) |
            (Chance(random, 0.1) ? FILE_ATTRIBUTE_SYSTEM : 0) | FILE_ATTRIBUTE_NORMAL;
   };
-  const int count = std::uniform_int_distribution<int>(0, 300)(random);
-  for (int i = 0; i < count; ++i) {
-    Entry entry{childOf(Pick(random, folders)), Chance(random, 0.3)};
-    const std::wstring path = root + L"\\" + entry.path;
+  for (int count = std::uniform_int_distribution<int>(0, 300)(random); count > 0; --count) {
+    const Entry entry{ChildOf(random, tree, Pick(random, folders)), Chance(random, 0.3)};
+    const std::wstring path = tree.root + L"\\" + entry.path;
     const bool made = entry.isFolder ? MakeFolder(path) && SetFileAttributesW(Extended(path).c_str(), attributes())
                                      : MakeFile(path, std::string(random() % 2048, 'd'), attributes());
-    if (!made) continue;
-    if (entry.isFolder) folders.push_back(entry.path);
-    tree.entries.push_back(entry);
+    if (made && entry.isFolder) folders.push_back(entry.path);
+    if (made) tree.entries.push_back(entry);
   }
-  if (Chance(random, 0.25)) {
-    // A chain more than 400 characters deeper than the root: past MAX_PATH on any machine.
-    std::wstring parent = Pick(random, folders);
-    for (int depth = 0; depth < 26; ++depth) {
-      Entry segment{(parent.empty() ? L"" : parent + L"\\") + L"chain segment " + std::to_wstring(depth), true};
-      if (!MakeFolder(root + L"\\" + segment.path)) break;
-      tree.entries.push_back(segment);
-      parent = segment.path;
-    }
-    Entry leaf{parent + L"\\deepest file.txt"};
-    if (MakeFile(root + L"\\" + leaf.path, "deep", FILE_ATTRIBUTE_READONLY)) tree.entries.push_back(leaf);
+}
+
+// A chain more than 400 characters deeper than the root: past MAX_PATH on any machine.
+void AddChain(std::wstring parent, Tree& tree) {
+  for (int depth = 0; depth < 26; ++depth) {
+    const Entry segment{(parent.empty() ? L"" : parent + L"\\") + L"chain segment " + std::to_wstring(depth), true};
+    if (!MakeFolder(tree.root + L"\\" + segment.path)) return;
+    tree.entries.push_back(segment);
+    parent = segment.path;
   }
+  const Entry leaf{parent + L"\\deepest file.txt"};
+  if (MakeFile(tree.root + L"\\" + leaf.path, "deep", FILE_ATTRIBUTE_READONLY)) tree.entries.push_back(leaf);
+}
+
+// A link to a new folder in `outside`, with a read-only file among what it holds.
+bool AddLink(const std::wstring& path, Tree& tree, const std::wstring& outside) {
+  static unsigned made = 0;
+  const std::wstring target = outside + L"\\target " + std::to_wstring(++made);
+  if (!MakeFolder(target) || !MakeFolder(target + L"\\inner") || !MakeFile(target + L"\\inner\\keep.txt", "keep") ||
+      !MakeFile(target + L"\\read only.txt", "keep", FILE_ATTRIBUTE_READONLY) ||
+      !MakeFolderLink(tree.root + L"\\" + path, target).empty()) {
+    return false;
+  }
+  tree.entries.push_back({path, true, true});
+  return true;
+}
+
+// A random tree at `root`, with link targets in `outside`. Entries the file system refuses
+// (Linux's 255-byte name limit under Wine, say) are left out.
+Tree MakeTree(std::mt19937& random, const std::wstring& root, const std::wstring& outside) {
+  Tree tree{root, {}};
+  MakeFolder(root);
+  std::vector<std::wstring> folders = {L""};
+  AddEntries(random, tree, folders);
+  if (Chance(random, 0.25)) AddChain(Pick(random, folders), tree);
   for (int links = std::uniform_int_distribution<int>(0, 2)(random); links > 0; --links) {
-    static unsigned made = 0;
-    const std::wstring target = outside + L"\\target " + std::to_wstring(++made);
-    Entry entry{childOf(Pick(random, folders)), true, true};
-    if (!MakeFolder(target) || !MakeFolder(target + L"\\inner") || !MakeFile(target + L"\\inner\\keep.txt", "keep") ||
-        !MakeFile(target + L"\\read only.txt", "keep", FILE_ATTRIBUTE_READONLY) ||
-        !MakeFolderLink(root + L"\\" + entry.path, target).empty()) {
-      break;
-    }
-    tree.entries.push_back(entry);
+    if (!AddLink(ChildOf(random, tree, Pick(random, folders)), tree, outside)) break;
   }
   return tree;
 }
@@ -139,7 +149,8 @@ TEST(RemoveFolderTree, RemovesRandomTreesWhollyAndNothingTheirLinksPointAt) {
   const unsigned long firstSeed = EnvironmentNumber("ORVANTO_TREE_SEED", 20261207);
   const unsigned long count = EnvironmentNumber("ORVANTO_TREE_COUNT", 150);
   ScratchFolder scratch;
-  size_t entries = 0, deepest = 0;
+  size_t entries = 0;
+  size_t deepest = 0;
   for (unsigned long seed = firstSeed; seed < firstSeed + count; ++seed) {
     std::mt19937 random(static_cast<unsigned>(seed));
     const std::wstring outside = scratch.path + L"\\outside";
@@ -147,11 +158,13 @@ TEST(RemoveFolderTree, RemovesRandomTreesWhollyAndNothingTheirLinksPointAt) {
     const Tree tree = MakeTree(random, scratch.path + L"\\OrvantoServer", outside);
     entries += tree.entries.size();
     for (const Entry& entry : tree.entries) deepest = std::max(deepest, tree.root.size() + 1 + entry.path.size());
-    ASSERT_EQ(RemoveAndCheck(tree, outside), L"") << "replay with ORVANTO_TREE_SEED=" << seed << " ORVANTO_TREE_COUNT=1";
+    ASSERT_EQ(RemoveAndCheck(tree, outside), L"")
+        << "replay with ORVANTO_TREE_SEED=" << seed << " ORVANTO_TREE_COUNT=1";
     RemoveScratchTree(tree.root);
     RemoveScratchTree(outside);
   }
-  std::printf("%lu trees from seed %lu: %zu entries, deepest path %zu characters\n", count, firstSeed, entries, deepest);
+  std::printf("%lu trees from seed %lu: %zu entries, deepest path %zu characters\n", count, firstSeed, entries,
+              deepest);
 }
 
 TEST(RemoveFolderTree, RefusesAnythingButAFolderBelowARoot) {
@@ -165,8 +178,16 @@ TEST(RemoveFolderTree, RefusesAnythingButAFolderBelowARoot) {
   GetCurrentDirectoryW(MAX_PATH, previous);
   ASSERT_TRUE(SetCurrentDirectoryW(drive.root.c_str()));
   const std::wstring letter = drive.root.substr(0, 2);
-  const std::vector<std::wstring> paths = {L"", L"keep", L".", L"\\", L"\\keep", drive.root, letter, letter + L"keep",
-                                           Extended(drive.root), scratch.path + L"\\missing",
+  const std::vector<std::wstring> paths = {L"",
+                                           L"keep",
+                                           L".",
+                                           L"\\",
+                                           L"\\keep",
+                                           drive.root,
+                                           letter,
+                                           letter + L"keep",
+                                           Extended(drive.root),
+                                           scratch.path + L"\\missing",
                                            scratch.path + L"\\keep\\a.txt"};
   for (const std::wstring& path : paths) {
     EXPECT_FALSE(RemoveFolderTree(path)) << testing::PrintToString(path);
@@ -177,7 +198,8 @@ TEST(RemoveFolderTree, RefusesAnythingButAFolderBelowARoot) {
 
 TEST(RemoveFolderTree, AFolderThatIsItselfALinkLosesOnlyTheLink) {
   ScratchFolder scratch;
-  const std::wstring target = scratch.path + L"\\target", link = scratch.path + L"\\OrvantoServer";
+  const std::wstring target = scratch.path + L"\\target";
+  const std::wstring link = scratch.path + L"\\OrvantoServer";
   ASSERT_TRUE(MakeFolder(target) && MakeFile(target + L"\\keep.txt", "keep", FILE_ATTRIBUTE_READONLY));
   const std::string why = MakeFolderLink(link, target);
   if (!why.empty()) GTEST_SKIP() << why;

@@ -1,10 +1,11 @@
 // The process mitigation that keeps the uninstaller from following junctions planted by
 // users without administrator rights.
-#include <gtest/gtest.h>
+#include "redirection_trust.h"
 
 #include <windows.h>
 
-#include "redirection_trust.h"
+#include <gtest/gtest.h>
+
 #include "test_support.h"
 
 namespace {
@@ -14,8 +15,7 @@ TEST(RedirectionTrust, IsEnforcedWhereWindowsOffersIt) {
 
   PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy = {};
   if (!GetProcessMitigationPolicy(GetCurrentProcess(), ProcessRedirectionTrustPolicy, &policy, sizeof policy)) {
-    GTEST_SKIP() << "this system does not offer the policy (error " << GetLastError()
-                 << ")";
+    GTEST_SKIP() << "this system does not offer the policy (error " << GetLastError() << ")";
   }
   if (RunningOnWine()) GTEST_SKIP() << "Wine accepts the policy but does not keep it";
   EXPECT_TRUE(policy.EnforceRedirectionTrust);

@@ -24,9 +24,15 @@ std::wstring Wide(const char* text) {
 
 std::wstring UnixPath(const std::wstring& path) {
   char* unixPath = WineFunction<char*(CDECL*)(const wchar_t*)>("wine_get_unix_file_name")(Extended(path).c_str());
-  const std::wstring wide = Wide(unixPath);
+  std::wstring wide = Wide(unixPath);
   HeapFree(GetProcessHeap(), 0, unixPath);
   return wide;
+}
+
+std::wstring Join(std::wstring folder, const std::wstring& name) {
+  folder += L'\\';
+  folder += name;
+  return folder;
 }
 
 std::wstring Quoted(const std::wstring& text) { return L" \"" + text + L"\""; }
@@ -54,7 +60,8 @@ void ListInto(const std::wstring& root, const std::wstring& relative, bool detai
   WIN32_FIND_DATAW entry;
   UniqueFindHandle listing(FindFirstFileW(Extended(root + relative + L"\\*").c_str(), &entry));
   for (bool more = static_cast<bool>(listing); more; more = FindNextFileW(listing.get(), &entry) != FALSE) {
-    const std::wstring name = entry.cFileName, child = relative + L"\\" + name;
+    const std::wstring name = entry.cFileName;
+    const std::wstring child = Join(relative, name);
     const DWORD attributes = entry.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL};
     if (name == L"." || name == L"..") continue;
     std::wstring line = child.substr(1);
@@ -65,7 +72,8 @@ void ListInto(const std::wstring& root, const std::wstring& relative, bool detai
                               : INVALID_HANDLE_VALUE);
     char buffer[4096];
     DWORD read = 0;
-    while (file && ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) line.append(buffer, buffer + read);
+    while (file && ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
+      line.append(buffer, buffer + read);
     out.push_back(line);
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       ListInto(root, child, details, out);
@@ -103,7 +111,8 @@ bool Exists(const std::wstring& path) { return GetFileAttributesW(Extended(path)
 bool MakeFolder(const std::wstring& path) { return CreateDirectoryW(Extended(path).c_str(), nullptr) != FALSE; }
 
 bool MakeFile(const std::wstring& path, const std::string& content, DWORD attributes) {
-  UniqueFileHandle file(CreateFileW(Extended(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
+  UniqueFileHandle file(
+      CreateFileW(Extended(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
   DWORD written = 0;
   return file && WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
 }
@@ -119,7 +128,8 @@ void RemoveScratchTree(const std::wstring& root) {
   WIN32_FIND_DATAW entry;
   UniqueFindHandle listing(FindFirstFileW((Extended(root) + L"\\*").c_str(), &entry));
   for (bool more = static_cast<bool>(listing); more; more = FindNextFileW(listing.get(), &entry) != FALSE) {
-    const std::wstring name = entry.cFileName, child = root + L"\\" + name;
+    const std::wstring name = entry.cFileName;
+    const std::wstring child = Join(root, name);
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
       RemoveFolderLink(child);
     } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -140,9 +150,9 @@ std::wstring BuiltProgram(const std::wstring& name) {
   if (!RunningOnWine()) return Wide(folder) + L"\\" + name;
   // The build folder is on no drive of the prefix: Wine names it "\\?\unix\...".
   wchar_t* dosPath = WineFunction<wchar_t*(CDECL*)(const char*)>("wine_get_dos_file_name")(folder);
-  const std::wstring path = std::wstring(dosPath != nullptr ? dosPath : L"") + L"\\" + name;
+  std::wstring path = dosPath != nullptr ? dosPath : L"";
   HeapFree(GetProcessHeap(), 0, dosPath);
-  return path;
+  return path + L"\\" + name;
 }
 
 bool RunningOnWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }

@@ -49,7 +49,8 @@ std::string ToUtf8(const wchar_t* text) {
 // The pixels of a rectangle of the screen, row by row; with an icon, of that icon drawn
 // on `background` instead.
 std::vector<COLORREF> Pixels(const RECT& area, HICON icon = nullptr, COLORREF background = 0) {
-  const int width = area.right - area.left, height = area.bottom - area.top;
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
@@ -83,8 +84,8 @@ std::string IconShown(HWND iconControl) {
   const struct {
     const wchar_t* id;
     const char* name;
-  } icons[] = {{IDI_INFORMATION, "information"}, {IDI_WARNING, "warning"}, {IDI_ERROR, "error"},
-               {IDI_QUESTION, "question"}};
+  } icons[] = {
+      {IDI_INFORMATION, "information"}, {IDI_WARNING, "warning"}, {IDI_ERROR, "error"}, {IDI_QUESTION, "question"}};
   for (const auto& icon : icons) {
     // The icons leave their corners clear: the first pixel is the box's background.
     if (!shown.empty() && Pixels(area, LoadIconW(nullptr, icon.id), shown[0]) == shown) return icon.name;
@@ -94,9 +95,11 @@ std::string IconShown(HWND iconControl) {
 
 // "icon NAME, buttons TEXT...", from the box's controls.
 std::string Describe(HWND box) {
-  std::string icon = "none", buttons;
+  std::string icon = "none";
+  std::string buttons;
   for (HWND control = GetWindow(box, GW_CHILD); control != nullptr; control = GetWindow(control, GW_HWNDNEXT)) {
-    wchar_t className[32] = {}, text[64] = {};
+    wchar_t className[32] = {};
+    wchar_t text[64] = {};
     GetClassNameW(control, className, static_cast<int>(std::size(className)));
     GetWindowTextW(control, text, static_cast<int>(std::size(text)));
     if (lstrcmpiW(className, L"Button") == 0) {
