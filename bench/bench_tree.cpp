@@ -9,14 +9,14 @@
 
 namespace {
 
-// A plain 32-bit linear congruential generator, chosen because awk (whose numbers are
-// doubles) reproduces it exactly: every product stays below 2^53. Its low bits are poor,
-// so only the upper 16 are used.
+// A plain 32-bit linear congruential generator rather than <random>'s distributions, whose
+// results differ between standard libraries: the tree is the same whatever compiled the
+// benchmark. Its low bits are poor, so only the upper 16 are used.
 class ShapeRandom {
  public:
   explicit ShapeRandom(std::uint32_t seed) : state_(seed) {}
   std::uint32_t Below(std::uint32_t bound) {
-    state_ = state_ * 69069u + 1u;  // wraps modulo 2^32, as awk's explicit modulo does
+    state_ = state_ * 69069u + 1u;  // wraps modulo 2^32
     return (state_ >> 16) % bound;
   }
 
@@ -79,6 +79,15 @@ BenchTree BenchTree::Make(const BenchTreeOptions& options) {
     shape.files.push_back({Child(paths[folder], L"f" + std::to_wstring(j) + L".dat"), readOnly});
   }
   return shape;
+}
+
+BenchTree BenchTree::PlaceAt(const std::wstring& top) const {
+  const std::wstring extendedTop = L"\\\\?\\" + top;
+  BenchTree placed;
+  placed.folders.push_back(extendedTop);
+  for (const std::wstring& folder : folders) placed.folders.push_back(extendedTop + L'\\' + folder);
+  for (const File& file : files) placed.files.push_back({extendedTop + L'\\' + file.path, file.readOnly});
+  return placed;
 }
 
 bool BuildTree(const std::wstring& top, const BenchTree& shape, int fileBytes) {

@@ -1,6 +1,5 @@
 // The tree the benchmark removes: a deterministic shape, laid out on disk as often as the
-// runs need it. bench/rm-rf-floor draws the same shape with awk, so both must keep this
-// exact recipe (see BenchTree::Make).
+// runs need it. bench/rm-rf-floor has remove_bench make it too, so there is one recipe.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +25,8 @@ struct BenchTree {
   std::vector<File> files;
 
   static BenchTree Make(const BenchTreeOptions& options);
+  // The same tree at `top`: absolute extended-length paths ("\\?\"), `top` the first folder.
+  BenchTree PlaceAt(const std::wstring& top) const;
 };
 
 // Creates `top` and the whole shape below it, each file holding `fileBytes` bytes.

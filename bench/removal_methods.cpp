@@ -12,9 +12,25 @@
 
 namespace {
 
-bool WithRemoveFolderTree(const std::wstring& top) { return RemoveFolderTree(top); }
+bool WithRemoveFolderTree(const std::wstring& top, const BenchTree&) { return RemoveFolderTree(top); }
 
-bool WithShellFileOperation(const std::wstring& top) {
+// What RemoveFolderTree's own calls cost, with nothing to find them: the same DeleteFileW
+// and RemoveDirectoryW on the same extended-length paths, and the attribute write that
+// DeleteFileW needs on a read-only file, but no listing and no attribute reads.
+bool WithItsCallsAlone(const std::wstring&, const BenchTree& placed) {
+  bool removed = true;
+  for (const BenchTree::File& file : placed.files) {
+    if (file.readOnly && !SetFileAttributesW(file.path.c_str(), FILE_ATTRIBUTE_NORMAL)) removed = false;
+    if (!DeleteFileW(file.path.c_str())) removed = false;
+  }
+  // Children come after their parents in the list, so the folders go from its end.
+  for (auto folder = placed.folders.rbegin(); folder != placed.folders.rend(); ++folder) {
+    if (!RemoveDirectoryW(folder->c_str())) removed = false;
+  }
+  return removed;
+}
+
+bool WithShellFileOperation(const std::wstring& top, const BenchTree&) {
   // pFrom is a list of paths ended by an empty one: the string's own terminator
   // follows the NUL added here.
   const std::wstring from = top + L'\0';
@@ -25,7 +41,7 @@ bool WithShellFileOperation(const std::wstring& top) {
   return SHFileOperationW(&operation) == 0 && !operation.fAnyOperationsAborted;
 }
 
-bool WithFilesystemRemoveAll(const std::wstring& top) {
+bool WithFilesystemRemoveAll(const std::wstring& top, const BenchTree&) {
   namespace fs = std::filesystem;
   std::error_code error;
   // remove_all stops at the first read-only file, so their bits are cleared first; that
@@ -42,7 +58,7 @@ bool WithFilesystemRemoveAll(const std::wstring& top) {
   return fs::remove_all(top, error) != static_cast<std::uintmax_t>(-1) && !error;
 }
 
-bool WithRdCommand(const std::wstring& top) {
+bool WithRdCommand(const std::wstring& top, const BenchTree&) {
   wchar_t systemFolder[MAX_PATH];
   const UINT length = GetSystemDirectoryW(systemFolder, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;
@@ -68,10 +84,11 @@ bool WithRdCommand(const std::wstring& top) {
 
 const std::vector<RemovalMethod>& RemovalMethods() {
   static const std::vector<RemovalMethod> methods{
-      {"RemoveFolderTree", WithRemoveFolderTree},
-      {"SHFileOperationW", WithShellFileOperation},
-      {"std::filesystem::remove_all", WithFilesystemRemoveAll},
-      {"cmd /c rd /s /q", WithRdCommand},
+      {L"tree", "RemoveFolderTree", WithRemoveFolderTree},
+      {L"calls", "its calls alone (floor)", WithItsCallsAlone},
+      {L"shell", "SHFileOperationW", WithShellFileOperation},
+      {L"remove_all", "std::filesystem::remove_all", WithFilesystemRemoveAll},
+      {L"rd", "cmd /c rd /s /q", WithRdCommand},
   };
   return methods;
 }
