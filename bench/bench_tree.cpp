@@ -15,7 +15,7 @@ namespace {
 class ShapeRandom {
  public:
   explicit ShapeRandom(std::uint32_t seed) : state_(seed) {}
-  std::uint32_t Below(std::uint32_t bound) {
+  std::uint32_t Child(std::uint32_t bound) {
     state_ = state_ * 69069u + 1u;  // wraps modulo 2^32
     return (state_ >> 16) % bound;
   }
@@ -34,7 +34,7 @@ bool Fail(const char* what, const std::wstring& path) {
   return false;
 }
 
-void CountBelow(const std::wstring& folder, Leftovers& found) {
+void CountChild(const std::wstring& folder, Leftovers& found) {
   WIN32_FIND_DATAW entry;
   UniqueFindHandle listing(FindFirstFileW((folder + L"\\*").c_str(), &entry));
   if (!listing) return;
@@ -45,7 +45,7 @@ void CountBelow(const std::wstring& folder, Leftovers& found) {
       ++found.files;
     } else {
       ++found.folders;
-      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) CountBelow(folder + L'\\' + name, found);
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) CountChild(folder + L'\\' + name, found);
     }
   } while (FindNextFileW(listing.get(), &entry));
 }
@@ -63,7 +63,7 @@ BenchTree BenchTree::Make(const BenchTreeOptions& options) {
   std::vector<int> depths{0};
   std::vector<int> canHoldFolders{0};
   for (int i = 1; i <= options.folders; ++i) {
-    const int parent = canHoldFolders[random.Below(static_cast<std::uint32_t>(canHoldFolders.size()))];
+    const int parent = canHoldFolders[random.Child(static_cast<std::uint32_t>(canHoldFolders.size()))];
     paths.push_back(Child(paths[parent], L"d" + std::to_wstring(i)));
     depths.push_back(depths[parent] + 1);
     if (depths.back() < options.maxDepth) canHoldFolders.push_back(i);
@@ -74,7 +74,7 @@ BenchTree BenchTree::Make(const BenchTreeOptions& options) {
   // evenly rather than drawn, so the share is exact for every seed.
   const long percent = options.readOnlyPercent;
   for (long j = 0; j < options.files; ++j) {
-    const int folder = static_cast<int>(random.Below(static_cast<std::uint32_t>(paths.size())));
+    const int folder = static_cast<int>(random.Child(static_cast<std::uint32_t>(paths.size())));
     const bool readOnly = (j + 1) * percent / 100 > j * percent / 100;
     shape.files.push_back({Child(paths[folder], L"f" + std::to_wstring(j) + L".dat"), readOnly});
   }
@@ -85,20 +85,20 @@ BenchTree BenchTree::PlaceAt(const std::wstring& top) const {
   const std::wstring extendedTop = L"\\\\?\\" + top;
   BenchTree placed;
   placed.folders.push_back(extendedTop);
-  for (const std::wstring& folder : folders) placed.folders.push_back(extendedTop + L'\\' + folder);
-  for (const File& file : files) placed.files.push_back({extendedTop + L'\\' + file.path, file.readOnly});
+  for (const std::wstring& folder : folders) placed.folders.push_back(Child(extendedTop, folder));
+  for (const File& file : files) placed.files.push_back({Child(extendedTop, file.path), file.readOnly});
   return placed;
 }
 
 bool BuildTree(const std::wstring& top, const BenchTree& shape, int fileBytes) {
   if (!CreateDirectoryW(top.c_str(), nullptr)) return Fail("CreateDirectoryW", top);
   for (const std::wstring& folder : shape.folders) {
-    const std::wstring path = top + L'\\' + folder;
+    const std::wstring path = Child(top, folder);
     if (!CreateDirectoryW(path.c_str(), nullptr)) return Fail("CreateDirectoryW", path);
   }
   const std::string payload(static_cast<size_t>(fileBytes), 'x');
   for (const BenchTree::File& file : shape.files) {
-    const std::wstring path = top + L'\\' + file.path;
+    const std::wstring path = Child(top, file.path);
     {
       UniqueFileHandle handle(
           CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -126,6 +126,6 @@ Leftovers CountLeftovers(const std::wstring& top) {
     return found;
   }
   found.folders = 1;
-  CountBelow(top, found);
+  CountChild(top, found);
   return found;
 }

@@ -12,12 +12,12 @@
 
 namespace {
 
-bool WithRemoveFolderTree(const std::wstring& top, const BenchTree&) { return RemoveFolderTree(top); }
+bool WithRemoveFolderTree(const std::wstring& top, const BenchTree& /*placed*/) { return RemoveFolderTree(top); }
 
 // What RemoveFolderTree's own calls cost, with nothing to find them: the same DeleteFileW
 // and RemoveDirectoryW on the same extended-length paths, and the attribute write that
 // DeleteFileW needs on a read-only file, but no listing and no attribute reads.
-bool WithItsCallsAlone(const std::wstring&, const BenchTree& placed) {
+bool WithItsCallsAlone(const std::wstring& /*top*/, const BenchTree& placed) {
   bool removed = true;
   for (const BenchTree::File& file : placed.files) {
     if (file.readOnly && !SetFileAttributesW(file.path.c_str(), FILE_ATTRIBUTE_NORMAL)) removed = false;
@@ -30,7 +30,7 @@ bool WithItsCallsAlone(const std::wstring&, const BenchTree& placed) {
   return removed;
 }
 
-bool WithShellFileOperation(const std::wstring& top, const BenchTree&) {
+bool WithShellFileOperation(const std::wstring& top, const BenchTree& /*placed*/) {
   // pFrom is a list of paths ended by an empty one: the string's own terminator
   // follows the NUL added here.
   const std::wstring from = top + L'\0';
@@ -41,7 +41,7 @@ bool WithShellFileOperation(const std::wstring& top, const BenchTree&) {
   return SHFileOperationW(&operation) == 0 && !operation.fAnyOperationsAborted;
 }
 
-bool WithFilesystemRemoveAll(const std::wstring& top, const BenchTree&) {
+bool WithFilesystemRemoveAll(const std::wstring& top, const BenchTree& /*placed*/) {
   namespace fs = std::filesystem;
   std::error_code error;
   // remove_all stops at the first read-only file, so their bits are cleared first; that
@@ -58,7 +58,7 @@ bool WithFilesystemRemoveAll(const std::wstring& top, const BenchTree&) {
   return fs::remove_all(top, error) != static_cast<std::uintmax_t>(-1) && !error;
 }
 
-bool WithRdCommand(const std::wstring& top, const BenchTree&) {
+bool WithRdCommand(const std::wstring& top, const BenchTree& /*placed*/) {
   wchar_t systemFolder[MAX_PATH];
   const UINT length = GetSystemDirectoryW(systemFolder, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;

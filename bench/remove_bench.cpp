@@ -46,6 +46,26 @@ bool ChooseMethods(const std::wstring& list, std::vector<const RemovalMethod*>& 
   return true;
 }
 
+// Sets the count or seed that `name` names; false for a name or value that is not one.
+bool SetNumber(const std::wstring& name, double number, Options& options) {
+  // Every number is a count, or the seed, which may use all 32 bits.
+  if (number > 4294967295.0 || number != static_cast<double>(static_cast<std::uint32_t>(number))) return false;
+  if (name == L"--seed") {
+    options.tree.seed = static_cast<std::uint32_t>(number);
+    return true;
+  }
+  if (number > 100000000) return false;
+  const int whole = static_cast<int>(number);
+  if (name == L"--runs" && whole >= 1) options.runs = whole;
+  else if (name == L"--files" && whole >= 1) options.tree.files = whole;
+  else if (name == L"--folders") options.tree.folders = whole;
+  else if (name == L"--depth" && whole >= 1) options.tree.maxDepth = whole;
+  else if (name == L"--read-only-percent" && whole <= 100) options.tree.readOnlyPercent = whole;
+  else if (name == L"--file-bytes") options.tree.fileBytes = whole;
+  else return false;
+  return true;
+}
+
 bool ParseOptions(int argc, wchar_t** argv, Options& options) {
   for (const RemovalMethod& method : RemovalMethods()) options.methods.push_back(&method);
   for (int i = 1; i < argc; ++i) {
@@ -65,23 +85,9 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
     if (end == value || *end != L'\0' || number < 0) return false;
     if (name == L"--floor") {
       options.floorFilesPerSecond = number;
-      continue;
+    } else if (!SetNumber(name, number, options)) {
+      return false;
     }
-    // Every other option is a count (or the seed, which may use all 32 bits).
-    if (number > 4294967295.0 || number != static_cast<double>(static_cast<std::uint32_t>(number))) return false;
-    if (name == L"--seed") {
-      options.tree.seed = static_cast<std::uint32_t>(number);
-      continue;
-    }
-    if (number > 100000000) return false;
-    const int whole = static_cast<int>(number);
-    if (name == L"--runs" && whole >= 1) options.runs = whole;
-    else if (name == L"--files" && whole >= 1) options.tree.files = whole;
-    else if (name == L"--folders") options.tree.folders = whole;
-    else if (name == L"--depth" && whole >= 1) options.tree.maxDepth = whole;
-    else if (name == L"--read-only-percent" && whole <= 100) options.tree.readOnlyPercent = whole;
-    else if (name == L"--file-bytes") options.tree.fileBytes = whole;
-    else return false;
   }
   return true;
 }
@@ -136,8 +142,8 @@ void PrintTable(const Options& options, const std::vector<MethodResults>& result
     }
   }
   if (withFloor) {
-    std::printf("%-30s %12.0f %12s %11.2fx %10.3fx\n", "rm -rf (Linux, native floor)", options.floorFilesPerSecond,
-                "", options.floorFilesPerSecond / ours, 1.0);
+    std::printf("%-30s %12.0f %12s %11.2fx %10.3fx\n", "rm -rf (Linux, native floor)", options.floorFilesPerSecond, "",
+                options.floorFilesPerSecond / ours, 1.0);
   }
 }
 
@@ -204,7 +210,8 @@ int TimeMethods(const Options& options, const BenchTree& shape, const std::wstri
         status = 1;
         break;
       }
-      LARGE_INTEGER start, stop;
+      LARGE_INTEGER start;
+      LARGE_INTEGER stop;
       QueryPerformanceCounter(&start);
       const bool reported = methods[m]->remove(top, placed);
       QueryPerformanceCounter(&stop);

@@ -8,8 +8,8 @@
 // owner's id. GetProcessHandleCount would be simpler, but Wine answers it with 0.
 // winternl.h's SYSTEM_INFORMATION_CLASS has no such member, and the layout below is
 // Windows' own, so the call is declared here.
-extern "C" __declspec(dllimport) LONG NTAPI NtQuerySystemInformation(ULONG infoClass, PVOID info, ULONG length,
-                                                                     PULONG returned);
+extern "C" __declspec(dllimport) LONG NTAPI
+    NtQuerySystemInformation(ULONG infoClass, PVOID info, ULONG length, PULONG returned);
 
 namespace {
 
@@ -73,8 +73,7 @@ long ResourceWatch::CountHandles() {
   }
   if (status < 0) return -1;
   const auto* table = reinterpret_cast<const HandleTable*>(buffer_.data());
-  const std::size_t room =
-      (buffer_.size() * sizeof(ULONG_PTR) - offsetof(HandleTable, handles)) / sizeof(HandleEntry);
+  const std::size_t room = (buffer_.size() * sizeof(ULONG_PTR) - offsetof(HandleTable, handles)) / sizeof(HandleEntry);
   const std::size_t entries = std::min<std::size_t>(table->numberOfHandles, room);
   const ULONG_PTR ours = GetCurrentProcessId();
   long count = 0;
