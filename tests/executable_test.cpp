@@ -7,11 +7,9 @@
 
 namespace {
 
-std::wstring UninstallerPath() { return BuiltProgram(L"orvanto-uninstall.exe"); }
-
 TEST(Executable, EmbedsOneManifestAskingNoElevationAndDrawingSharply) {
-  HMODULE image =
-      LoadLibraryExW(UninstallerPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  HMODULE image = LoadLibraryExW(BuiltProgram(L"orvanto-uninstall.exe").c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   ASSERT_NE(image, nullptr) << "error " << GetLastError();
   HRSRC resource = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
   ASSERT_NE(resource, nullptr);

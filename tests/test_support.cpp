@@ -81,13 +81,10 @@ void ListInto(const std::wstring& root, const std::wstring& relative, bool detai
   }
 }
 
+// Wine's RemoveDirectoryW acts on a Unix link's target; rm, without -r, removes the link.
 void RemoveFolderLink(const std::wstring& link) {
-  if (!RunningOnWine()) {
-    RemoveDirectoryW(Extended(link).c_str());
-    return;
-  }
-  // Wine's RemoveDirectoryW acts on a Unix link's target; rm, without -r, removes the link.
-  RunCommand(kUnixBin + L"rm -f --" + Quoted(UnixPath(link)), [&] { return !Exists(link); });
+  if (!RunningOnWine()) RemoveDirectoryW(Extended(link).c_str());
+  if (RunningOnWine()) RunCommand(kUnixBin + L"rm -f --" + Quoted(UnixPath(link)), [&] { return !Exists(link); });
 }
 
 }  // namespace
@@ -207,11 +204,8 @@ ScratchDrive::ScratchDrive(const std::wstring& folder) {
 
 ScratchDrive::~ScratchDrive() {
   if (root.empty()) return;
-  if (RunningOnWine()) {
-    RunCommand(kUnixBin + L"rm -f --" + Quoted(unixLink), [&] { return !Exists(root); });
-  } else {
-    DefineDosDeviceW(DDD_REMOVE_DEFINITION, root.substr(0, 2).c_str(), nullptr);
-  }
+  if (!RunningOnWine()) DefineDosDeviceW(DDD_REMOVE_DEFINITION, root.substr(0, 2).c_str(), nullptr);
+  if (RunningOnWine()) RunCommand(kUnixBin + L"rm -f --" + Quoted(unixLink), [&] { return !Exists(root); });
 }
 
 unsigned long EnvironmentNumber(const char* name, unsigned long fallback) {
