@@ -168,23 +168,29 @@ TEST(RemoveFolderTree, RemovesRandomTreesWhollyAndNothingTheirLinksPointAt) {
               deepest);
 }
 
+// 40 levels, 50 empty folders beside each: 2,041 listings.
+bool MakeDeepTree(const std::wstring& root) {
+  std::wstring level = root;
+  bool made = MakeFolder(root);
+  for (int depth = 0; depth < 40 && made; ++depth) {
+    for (int side = 0; side < 50; ++side) made = made && MakeFolder(level + L"\\side " + std::to_wstring(side));
+    made = made && MakeFolder(level += L"\\level");
+  }
+  return made;
+}
+
+double WorkingSetMegabytes() {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return static_cast<double>(counters.WorkingSetSize) / 1048576;
+}
+
 TEST(RemoveFolderTree, ClosesEveryListingOfADeepTree) {
   ScratchFolder scratch;
-  // 40 levels, 50 empty folders beside each: 2,041 listings.
   const std::wstring root = scratch.path + L"\\OrvantoServer";
-  std::wstring level = root;
-  ASSERT_TRUE(MakeFolder(root));
-  for (int depth = 0; depth < 40; ++depth) {
-    for (int side = 0; side < 50; ++side) ASSERT_TRUE(MakeFolder(level + L"\\side " + std::to_wstring(side)));
-    ASSERT_TRUE(MakeFolder(level += L"\\level"));
-  }
-  auto workingSetMegabytes = [] {
-    PROCESS_MEMORY_COUNTERS counters = {};
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    return static_cast<double>(counters.WorkingSetSize) / 1048576;
-  };
+  ASSERT_TRUE(MakeDeepTree(root));
   const size_t handles = HandleCount();
-  const double megabytes = workingSetMegabytes();
+  const double megabytes = WorkingSetMegabytes();
 
   EXPECT_TRUE(RemoveFolderTree(root));
 
@@ -192,7 +198,7 @@ TEST(RemoveFolderTree, ClosesEveryListingOfADeepTree) {
   // On Windows a listing left open is a handle. Wine closes a listing's handle as soon as
   // it has read the whole folder; what stays of the listing is 8 KB of its memory.
   EXPECT_EQ(HandleCount(), handles);
-  EXPECT_LT(workingSetMegabytes() - megabytes, 4.0) << "MB more in use";
+  EXPECT_LT(WorkingSetMegabytes() - megabytes, 4.0) << "MB more in use";
 }
 
 TEST(RemoveFolderTree, RefusesAnythingButAFolderBelowARoot) {
