@@ -15,7 +15,7 @@ namespace {
 class ShapeRandom {
  public:
   explicit ShapeRandom(std::uint32_t seed) : state_(seed) {}
-  std::uint32_t Child(std::uint32_t bound) {
+  std::uint32_t Below(std::uint32_t bound) {
     state_ = state_ * 69069u + 1u;  // wraps modulo 2^32
     return (state_ >> 16) % bound;
   }
@@ -34,7 +34,7 @@ bool Fail(const char* what, const std::wstring& path) {
   return false;
 }
 
-void CountChild(const std::wstring& folder, Leftovers& found) {
+void CountBelow(const std::wstring& folder, Leftovers& found) {
   WIN32_FIND_DATAW entry;
   UniqueFindHandle listing(FindFirstFileW((folder + L"\\*").c_str(), &entry));
   if (!listing) return;
@@ -45,7 +45,7 @@ void CountChild(const std::wstring& folder, Leftovers& found) {
       ++found.files;
     } else {
       ++found.folders;
-      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) CountChild(folder + L'\\' + name, found);
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) CountBelow(folder + L'\\' + name, found);
     }
   } while (FindNextFileW(listing.get(), &entry));
 }
@@ -63,7 +63,7 @@ BenchTree BenchTree::Make(const BenchTreeOptions& options) {
   std::vector<int> depths{0};
   std::vector<int> canHoldFolders{0};
   for (int i = 1; i <= options.folders; ++i) {
-    const int parent = canHoldFolders[random.Child(static_cast<std::uint32_t>(canHoldFolders.size()))];
+    const int parent = canHoldFolders[random.Below(static_cast<std::uint32_t>(canHoldFolders.size()))];
     paths.push_back(Child(paths[parent], L"d" + std::to_wstring(i)));
     depths.push_back(depths[parent] + 1);
     if (depths.back() < options.maxDepth) canHoldFolders.push_back(i);
@@ -74,7 +74,7 @@ BenchTree BenchTree::Make(const BenchTreeOptions& options) {
   // evenly rather than drawn, so the share is exact for every seed.
   const long percent = options.readOnlyPercent;
   for (long j = 0; j < options.files; ++j) {
-    const int folder = static_cast<int>(random.Child(static_cast<std::uint32_t>(paths.size())));
+    const int folder = static_cast<int>(random.Below(static_cast<std::uint32_t>(paths.size())));
     const bool readOnly = (j + 1) * percent / 100 > j * percent / 100;
     shape.files.push_back({Child(paths[folder], L"f" + std::to_wstring(j) + L".dat"), readOnly});
   }
@@ -126,6 +126,6 @@ Leftovers CountLeftovers(const std::wstring& top) {
     return found;
   }
   found.folders = 1;
-  CountChild(top, found);
+  CountBelow(top, found);
   return found;
 }
