@@ -211,8 +211,8 @@ uninstall_state_reset() {
 
 # Runs the uninstaller with the given arguments while press-ok.exe reads its message box
 # and presses OK. Sets MESSAGE (the box's text), BOX (its icon and buttons), EXIT_CODE
-# (the uninstaller's) and PRESS_OK_STATUS (0 when the box was read). With PRESS_OK_LEAVE_OPEN=1 the box is only
-# read: someone at the display closes it.
+# (the uninstaller's) and PRESS_OK_STATUS (0 when the box was read). With
+# PRESS_OK_LEAVE_OPEN=1 the box is only read: someone at the display closes it.
 run_uninstaller() {
   local press_args=(--timeout 30) limit=60
   if [ "${PRESS_OK_LEAVE_OPEN:-0}" = 1 ]; then press_args=(--leave-open --timeout 1800) limit=1800; fi
@@ -232,8 +232,9 @@ run_uninstaller() {
   kill "$reader" 2>/dev/null || true
   PRESS_OK_STATUS=0
   wait "$reader" || PRESS_OK_STATUS=$?
-  MESSAGE=$(tr -d '\r' <"$WORK/message" | sed -n 1p)
-  BOX=$(tr -d '\r' <"$WORK/message" | sed -n 2p)
+  local said
+  mapfile -t said < <(tr -d '\r' <"$WORK/message")
+  MESSAGE=${said[0]:-} BOX=${said[1]:-}
 }
 
 # A settings picture with the given subkeys (and their values) taken out.
