@@ -52,33 +52,34 @@ void ResourceWatch::Stop() {
 // The first sample is taken here, with this thread already running, so that its own
 // handle and stack are part of the base rather than of the removal.
 void ResourceWatch::Watch() {
-  baseHandles_ = peakHandles_ = CountHandles();
+  baseHandles_ = peakHandles_ = CountOwnHandles(buffer_);
   baseWorkingSet_ = peakWorkingSet_ = WorkingSet();
   started_ = true;
   while (running_) {
-    peakHandles_ = std::max(peakHandles_, CountHandles());
+    peakHandles_ = std::max(peakHandles_, CountOwnHandles(buffer_));
     peakWorkingSet_ = std::max(peakWorkingSet_, WorkingSet());
   }
 }
 
-long ResourceWatch::CountHandles() {
+long CountOwnHandles(std::vector<ULONG_PTR>& table) {
+  if (table.size() < (1 << 16)) table.resize(1 << 16);
   LONG status;
   for (;;) {
     ULONG needed = 0;
-    const ULONG bytes = static_cast<ULONG>(buffer_.size() * sizeof(ULONG_PTR));
-    status = NtQuerySystemInformation(kExtendedHandleInformation, buffer_.data(), bytes, &needed);
+    const ULONG bytes = static_cast<ULONG>(table.size() * sizeof(ULONG_PTR));
+    status = NtQuerySystemInformation(kExtendedHandleInformation, table.data(), bytes, &needed);
     if (status != kInfoLengthMismatch) break;
     // Other processes open handles meanwhile: room for more than asked for.
-    buffer_.resize(std::max<std::size_t>(buffer_.size() * 2, needed / sizeof(ULONG_PTR) * 2));
+    table.resize(std::max<std::size_t>(table.size() * 2, needed / sizeof(ULONG_PTR) * 2));
   }
   if (status < 0) return -1;
-  const auto* table = reinterpret_cast<const HandleTable*>(buffer_.data());
-  const std::size_t room = (buffer_.size() * sizeof(ULONG_PTR) - offsetof(HandleTable, handles)) / sizeof(HandleEntry);
-  const std::size_t entries = std::min<std::size_t>(table->numberOfHandles, room);
+  const auto* list = reinterpret_cast<const HandleTable*>(table.data());
+  const std::size_t room = (table.size() * sizeof(ULONG_PTR) - offsetof(HandleTable, handles)) / sizeof(HandleEntry);
+  const std::size_t entries = std::min<std::size_t>(list->numberOfHandles, room);
   const ULONG_PTR ours = GetCurrentProcessId();
   long count = 0;
   for (std::size_t i = 0; i < entries; ++i) {
-    if (table->handles[i].uniqueProcessId == ours) ++count;
+    if (list->handles[i].uniqueProcessId == ours) ++count;
   }
   return count;
 }

@@ -9,6 +9,10 @@
 #include <thread>
 #include <vector>
 
+// The handles this process has open, or -1 when Windows will not count them. `table`
+// receives the system's list of every process's handles; callers that count often keep it.
+long CountOwnHandles(std::vector<ULONG_PTR>& table);
+
 // Samples both for as long as it lives and keeps the highest figures above those of its
 // first sample, which is taken before the constructor returns.
 class ResourceWatch {
@@ -28,7 +32,6 @@ class ResourceWatch {
 
  private:
   void Watch();
-  long CountHandles();
 
   std::vector<ULONG_PTR> buffer_;  // NtQuerySystemInformation's answer, kept between samples
   long baseHandles_ = -1;

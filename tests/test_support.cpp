@@ -1,7 +1,5 @@
 #include "test_support.h"
 
-#include <winternl.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cwctype>
@@ -153,22 +151,6 @@ std::wstring BuiltProgram(const std::wstring& name) {
 }
 
 bool RunningOnWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
-
-size_t HandleCount() {
-  // SystemExtendedHandleInformation (64) lists every open handle of every process: a count
-  // and a reserved word, then five words a handle, the second the owner's process id. It
-  // is asked rather than GetProcessHandleCount, which Wine answers with 0.
-  std::vector<ULONG_PTR> table(1 << 16);
-  ULONG needed = 0;
-  while (NtQuerySystemInformation(static_cast<SYSTEM_INFORMATION_CLASS>(64), table.data(),
-                                  static_cast<ULONG>(table.size() * sizeof(ULONG_PTR)), &needed) != 0) {
-    if (table.size() > (1 << 24)) return 0;
-    table.resize(table.size() * 2);
-  }
-  size_t count = 0;
-  for (ULONG_PTR i = 0; i < table[0]; ++i) count += table[2 + 5 * i + 1] == GetCurrentProcessId();
-  return count;
-}
 
 std::string MakeFolderLink(const std::wstring& link, const std::wstring& target) {
   // Wine 8 makes neither junctions nor symbolic links (CreateSymbolicLinkW answers TRUE

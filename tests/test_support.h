@@ -33,8 +33,6 @@ bool RunningOnWine();
 // The path of a program built beside the uninstaller, in the folder CTest names in
 // ORVANTO_PROGRAMS: a Unix path under Wine, made one that Windows opens.
 std::wstring BuiltProgram(const std::wstring& name);
-// The handles this process has open.
-size_t HandleCount();
 
 // Makes `link` a link to the existing folder `target`: a junction on Windows, a Unix
 // symbolic link under Wine. Returns why it could not, or an empty string.
