@@ -109,11 +109,12 @@ std::wstring FinalPath(const std::wstring& path, DWORD& error) {
   return L"";
 }
 
-// Whether `folder` is `path` or one of the folders above it, as Windows compares names.
-bool IsAtOrAbove(const std::wstring& folder, const std::wstring& path) {
-  const int length = static_cast<int>(folder.size());
-  return path.size() >= folder.size() && (path.size() == folder.size() || path[folder.size()] == L'\\') &&
-         CompareStringOrdinal(path.c_str(), length, folder.c_str(), length, TRUE) == CSTR_EQUAL;
+// Whether `ancestor` is `descendant` or a folder above it, as Windows compares names.
+bool IsAtOrAbove(const std::wstring& ancestor, const std::wstring& descendant) {
+  const size_t length = ancestor.size();
+  return descendant.size() >= length && (descendant.size() == length || descendant[length] == L'\\') &&
+         CompareStringOrdinal(descendant.c_str(), static_cast<int>(length), ancestor.c_str(), static_cast<int>(length),
+                              TRUE) == CSTR_EQUAL;
 }
 
 // Starts listing the folder named by `path` into `entry`; `path` is left as it was.
