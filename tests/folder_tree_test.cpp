@@ -98,22 +98,6 @@ void RemoveScratch(const std::wstring& path) {
              [&] { return !Exists(path); });
 }
 
-// A fresh folder under the temp folder, removed with everything in it at the end.
-struct ScratchFolder {
-  ScratchFolder() {
-    static unsigned made = 0;  // process ids are soon reused under Wine, hence the clock
-    wchar_t temp[MAX_PATH + 1];
-    path.assign(temp, GetTempPathW(MAX_PATH + 1, temp));
-    path += L"orvanto-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()) +
-            L"-" + std::to_wstring(++made);
-    MakeFolder(path);
-  }
-  ~ScratchFolder() { RemoveScratch(path); }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  std::wstring path;
-};
-
 // Makes `link` a link to the folder `target`: a junction on Windows, a Unix symbolic link
 // under Wine, which makes neither (CreateSymbolicLinkW answers TRUE and does nothing) and
 // shows a Unix link to a folder as a directory with the reparse-point bit.
@@ -149,6 +133,22 @@ struct ScratchDrive {
   ScratchDrive& operator=(const ScratchDrive&) = delete;
   std::wstring root;
   std::wstring unixLink;
+};
+
+// Every test works in a fresh folder under the temp folder, removed with everything in it
+// at the end.
+class RemoveFolderTreeTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    static unsigned made = 0;  // process ids are soon reused under Wine, hence the clock
+    wchar_t temp[MAX_PATH + 1];
+    scratch.assign(temp, GetTempPathW(MAX_PATH + 1, temp));
+    scratch += L"orvanto-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()) +
+               L"-" + std::to_wstring(++made);
+    ASSERT_TRUE(MakeFolder(scratch));
+  }
+  void TearDown() override { RemoveScratch(scratch); }
+  std::wstring scratch;
 };
 
 // Every file and folder below `root`, relative to it and sorted, with its attributes and a
@@ -237,6 +237,11 @@ std::set<std::wstring> MakeTree(std::mt19937& random, const std::wstring& root, 
   return links;
 }
 
+unsigned long FromEnvironment(const char* name, unsigned long fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr ? std::strtoul(text, nullptr, 10) : fallback;
+}
+
 // Removes the tree and says what went wrong, if anything.
 std::wstring RemoveAndCheck(const std::wstring& root, const std::set<std::wstring>& links,
                             const std::wstring& outside) {
@@ -252,19 +257,17 @@ std::wstring RemoveAndCheck(const std::wstring& root, const std::set<std::wstrin
     }
   }
   for (const std::wstring& entry : Exists(root) ? ListTree(root) : std::vector<std::wstring>{}) {
-    if (mayStay.count(entry.substr(0, entry.find(L" ["))) == 0) return L"left behind: " + entry;
+    const std::wstring name = entry.substr(0, entry.find(L" ["));
+    if (mayStay.count(name) == 0) return L"left behind: " + name;
   }
   return Exists(root) && mayStay.empty() ? L"the folder itself was left behind" : L"";
 }
 
-TEST(RemoveFolderTree, RemovesRandomTreesWhollyAndNothingTheirLinksPointAt) {
-  const char* seedText = std::getenv("ORVANTO_TREE_SEED");
-  const char* countText = std::getenv("ORVANTO_TREE_COUNT");
-  const unsigned long firstSeed = seedText != nullptr ? std::strtoul(seedText, nullptr, 10) : 20261207;
-  const unsigned long count = countText != nullptr ? std::strtoul(countText, nullptr, 10) : 150;
-  ScratchFolder scratch;
-  const std::wstring root = scratch.path + L"\\OrvantoServer";
-  const std::wstring outside = scratch.path + L"\\outside";
+TEST_F(RemoveFolderTreeTest, RemovesRandomTreesWhollyAndNothingTheirLinksPointAt) {
+  const unsigned long firstSeed = FromEnvironment("ORVANTO_TREE_SEED", 20261207);
+  const unsigned long count = FromEnvironment("ORVANTO_TREE_COUNT", 150);
+  const std::wstring root = scratch + L"\\OrvantoServer";
+  const std::wstring outside = scratch + L"\\outside";
   size_t links = 0;
   for (unsigned long seed = firstSeed; seed < firstSeed + count; ++seed) {
     std::mt19937 random(static_cast<unsigned>(seed));
@@ -291,10 +294,9 @@ long CountOwnHandles() {
   return count;
 }
 
-double WorkingSetMegabytes() {
+size_t WorkingSet() {
   PROCESS_MEMORY_COUNTERS counters = {};
-  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-  return static_cast<double>(counters.WorkingSetSize) / 1048576;
+  return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.WorkingSetSize : 0;
 }
 
 // 40 levels, each with 100 folders beside the next level: 4,041 listings.
@@ -307,74 +309,70 @@ bool MakeDeepTree(std::wstring level) {
   return made;
 }
 
-TEST(RemoveFolderTree, ClosesEveryListingOfADeepTree) {
-  ScratchFolder scratch;
-  ASSERT_TRUE(MakeDeepTree(scratch.path + L"\\OrvantoServer"));
+TEST_F(RemoveFolderTreeTest, ClosesEveryListingOfADeepTree) {
+  ASSERT_TRUE(MakeDeepTree(scratch + L"\\OrvantoServer"));
   const long handles = CountOwnHandles();
   ASSERT_GT(handles, 0) << "this system will not count the process's handles";
-  const double megabytes = WorkingSetMegabytes();
+  const size_t workingSet = WorkingSet();
 
-  EXPECT_TRUE(RemoveFolderTree(scratch.path + L"\\OrvantoServer"));
+  EXPECT_TRUE(RemoveFolderTree(scratch + L"\\OrvantoServer"));
 
-  EXPECT_FALSE(Exists(scratch.path + L"\\OrvantoServer"));
+  EXPECT_FALSE(Exists(scratch + L"\\OrvantoServer"));
   // On Windows every listing not closed stays a handle. Wine keeps a listing's handle
   // while the folder has names left to read (a level here takes it several reads), so a
   // listing given up half-read shows here too; one read out but never closed shows under
   // Wine only as the 8 KB of memory it keeps.
   EXPECT_EQ(CountOwnHandles(), handles);
-  EXPECT_LT(WorkingSetMegabytes() - megabytes, 4.0) << "MB more in use";
+  EXPECT_LT(WorkingSet(), workingSet + 4 * 1048576) << "more than 4 MB more in use";
 }
 
-TEST(RemoveFolderTree, RefusesAnythingButAFolderBelowARoot) {
-  ScratchFolder scratch;
+TEST_F(RemoveFolderTreeTest, RefusesAnythingButAFolderBelowARoot) {
   // The current folder and the drive's root that a faulty guard would reach are a scratch
   // folder's, never this machine's.
-  ScratchDrive drive(scratch.path);
+  ScratchDrive drive(scratch);
   if (drive.root.empty()) GTEST_SKIP() << "no drive letter could be mapped to a scratch folder";
-  ASSERT_TRUE(Lay(scratch.path, {L"keep\\a.txt"}));
-  const std::vector<std::wstring> before = ListTree(scratch.path);
+  ASSERT_TRUE(Lay(scratch, {L"keep\\a.txt"}));
+  const std::vector<std::wstring> before = ListTree(scratch);
   wchar_t previous[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, previous);
   ASSERT_TRUE(SetCurrentDirectoryW(drive.root.c_str()));
   const std::wstring letter = drive.root.substr(0, 2);
   for (const std::wstring& path : {std::wstring(), std::wstring(L"keep"), std::wstring(L"."), std::wstring(L"\\"),
                                    std::wstring(L"\\keep"), drive.root, letter, letter + L"keep", Extended(drive.root),
-                                   scratch.path + L"\\missing", scratch.path + L"\\keep\\a.txt"}) {
+                                   scratch + L"\\missing", scratch + L"\\keep\\a.txt"}) {
     EXPECT_FALSE(RemoveFolderTree(path)) << testing::PrintToString(path);
   }
   SetCurrentDirectoryW(previous);
-  EXPECT_EQ(ListTree(scratch.path), before);
+  EXPECT_EQ(ListTree(scratch), before);
 }
 
 // A program folder moved to another place, with a link left where it was.
-TEST(RemoveFolderTree, AProgramFolderThatIsALinkIsRemovedWhereItPoints) {
-  ScratchFolder scratch;
-  const std::wstring moved = scratch.path + L"\\Moved\\OrvantoServer";
-  const std::wstring link = scratch.path + L"\\Programs\\OrvantoServer";
-  ASSERT_TRUE(Lay(scratch.path, {L"Moved\\OrvantoServer\\bin\\server.exe", L"Moved\\other\\keep.txt",
-                                 L"Moved\\OrvantoServer.txt", L"Programs\\readme.txt"}));
+TEST_F(RemoveFolderTreeTest, AProgramFolderThatIsALinkIsRemovedWhereItPoints) {
+  const std::wstring moved = scratch + L"\\Moved\\OrvantoServer";
+  const std::wstring link = scratch + L"\\Programs\\OrvantoServer";
+  ASSERT_TRUE(Lay(scratch, {L"Moved\\OrvantoServer\\bin\\server.exe", L"Moved\\other\\keep.txt",
+                            L"Moved\\OrvantoServer.txt", L"Programs\\readme.txt"}));
   ASSERT_TRUE(MakeFile(moved + L"\\licence.key", "key", FILE_ATTRIBUTE_READONLY) && MakeFolderLink(link, moved));
   const std::vector<std::wstring> beside = {L"OrvantoServer.txt [0] x", L"other [16] ", L"other\\keep.txt [0] x"};
-  ASSERT_EQ(ListTree(scratch.path + L"\\Moved").size(), beside.size() + 4);
+  ASSERT_EQ(ListTree(scratch + L"\\Moved").size(), beside.size() + 4);
 
   EXPECT_TRUE(RemoveFolderTree(link));
 
-  EXPECT_EQ(ListTree(scratch.path + L"\\Moved"), beside);
+  EXPECT_EQ(ListTree(scratch + L"\\Moved"), beside);
   // Under Wine the Unix link stays, pointing nowhere (Windows no longer sees it): Wine's
   // RemoveDirectoryW acts on a link's target, gone by then. Windows removes the junction.
-  EXPECT_EQ(ListTree(scratch.path + L"\\Programs"), std::vector<std::wstring>{L"readme.txt [0] x"});
+  EXPECT_EQ(ListTree(scratch + L"\\Programs"), std::vector<std::wstring>{L"readme.txt [0] x"});
 }
 
 // Links that would lead the walk to a drive's root, or back over the folder the link
 // stands in, are not walked: nothing below them is touched and the folder counts as not
 // removable. (A link whose target is gone is removed and counts as found; Wine does not
 // show such a link at all, so that is for a run on Windows to see.)
-TEST(RemoveFolderTree, WalksThroughNoLinkToARootOrToAFolderAboveIt) {
-  ScratchFolder scratch;
-  const std::wstring link = scratch.path + L"\\Program Files\\OrvantoServer";
-  ASSERT_TRUE(Lay(scratch.path, {L"drive\\keep.txt", L"Program Files\\Other Program\\keep.txt"}));
-  ScratchDrive drive(scratch.path + L"\\drive");
-  std::vector<std::wstring> targets = {scratch.path + L"\\Program Files", scratch.path};
+TEST_F(RemoveFolderTreeTest, WalksThroughNoLinkToARootOrToAFolderAboveIt) {
+  const std::wstring link = scratch + L"\\Program Files\\OrvantoServer";
+  ASSERT_TRUE(Lay(scratch, {L"drive\\keep.txt", L"Program Files\\Other Program\\keep.txt"}));
+  ScratchDrive drive(scratch + L"\\drive");
+  std::vector<std::wstring> targets = {scratch + L"\\Program Files", scratch};
   // Windows resolves a subst drive's root to the folder it stands for, so a real volume
   // would be needed there; Wine names the deepest drive, as it would a real one, once it
   // has read its list of drives again (it does so at most once a second).
@@ -384,9 +382,9 @@ TEST(RemoveFolderTree, WalksThroughNoLinkToARootOrToAFolderAboveIt) {
   }
   for (const std::wstring& target : targets) {
     ASSERT_TRUE(MakeFolderLink(link, target));
-    const std::vector<std::wstring> before = ListTree(scratch.path);
+    const std::vector<std::wstring> before = ListTree(scratch);
     EXPECT_FALSE(RemoveFolderTree(link)) << testing::PrintToString(target);
-    EXPECT_EQ(ListTree(scratch.path), before) << testing::PrintToString(target);
+    EXPECT_EQ(ListTree(scratch), before) << testing::PrintToString(target);
     RemoveScratch(link);
   }
 }
