@@ -51,12 +51,12 @@ std::vector<DWORD> Pixels(const RECT& area, HICON icon) {
   const std::unique_ptr<HDC__, decltype(&DeleteDC)> memory(CreateCompatibleDC(screen.get()), DeleteDC);
   if (!bitmap || !memory) return {};
   SelectObject(memory.get(), bitmap.get());
-  StretchBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top, icon ? 1 : width,
-             icon ? 1 : height, SRCCOPY);
+  StretchBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top, icon ? 1 : width, icon ? 1 : height,
+             SRCCOPY);
   if (icon) DrawIconEx(memory.get(), 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
   GdiFlush();
   const auto* first = static_cast<const DWORD*>(bits);
-  return {first, first + width * height};
+  return {first, first + static_cast<ptrdiff_t>(width) * height};
 }
 
 // Which of the system's message box icons the box shows, told by its pixels on screen:
