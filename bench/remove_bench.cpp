@@ -1,266 +1,268 @@
-// Times RemoveFolderTree against the platform's own ways of removing a tree, and against
-// its own deletion calls alone, on the same freshly built tree each time, and prints the
-// median files per second of each; then the handles and memory one more removal by
-// RemoveFolderTree holds. --make-tree only builds the tree and prints where.
+// Times RemoveFolderTree against its own deletion calls alone and against the platform's
+// ways of removing a tree, each on a freshly built copy of the same tree; counts after each
+// removal what is left of the tree, and prints the median files per second of each; then
+// the handles and working set of one more removal by RemoveFolderTree. --make-tree only
+// builds the tree and prints where, for bench/rm-rf-floor.
 //
-// Everything it makes lives in one folder of its own in the temp folder, removed at the
-// end (--make-tree leaves it to its caller). Output goes to stdout only: under
+// Everything lives in %TEMP%\orvanto-remove-bench-<process id>, removed at the end but for
+// --make-tree's tree, which its caller removes. Output goes to stdout only: under
 // cmake/wine-run stderr ends up in Wine's log.
 #include <windows.h>
+#include <psapi.h>
+#include <shellapi.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cwchar>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
-#include "bench_tree.h"
 #include "folder_tree.h"
-#include "removal_methods.h"
-#include "resource_watch.h"
+#include "scoped_handles.h"
+
+// SystemExtendedHandleInformation (class 64) lists every process's handles with their
+// owner's id; GetProcessHandleCount would be simpler, but Wine answers it with 0.
+// winternl.h's SYSTEM_INFORMATION_CLASS has no such member, so the call is declared here.
+extern "C" __declspec(dllimport) LONG NTAPI NtQuerySystemInformation(ULONG, PVOID, ULONG, PULONG);
 
 namespace {
 
-struct Options {
-  BenchTreeOptions tree;
-  int runs = 5;
-  double floorFilesPerSecond = 0;  // rm -rf's figure from bench/rm-rf-floor, if given
-  std::vector<const RemovalMethod*> methods;
-  bool makeTree = false;
+constexpr int kMaxDepth = 6;  // of a folder below the top one
+constexpr DWORD kFileBytes = 1024;
+
+struct Tree {
+  std::wstring top;                                  // as a caller names it
+  std::vector<std::wstring> folders;                 // "\\?\" paths, parents first, the top first of all
+  std::vector<std::pair<std::wstring, bool>> files;  // "\\?\" path, read-only
 };
 
-// RemoveFolderTree always runs, first, as the others are compared with it; `list` names
-// the others, by key, separated by commas.
-bool ChooseMethods(const std::wstring& list, std::vector<const RemovalMethod*>& chosen) {
-  const std::vector<RemovalMethod>& all = RemovalMethods();
-  chosen.assign(1, &all[0]);
-  for (size_t start = 0; start <= list.size();) {
-    const size_t end = std::min(list.find(L',', start), list.size());
-    const std::wstring key = list.substr(start, end - start);
-    auto found = std::find_if(all.begin(), all.end(), [&](const RemovalMethod& m) { return key == m.key; });
-    if (found == all.end()) return false;
-    if (std::find(chosen.begin(), chosen.end(), &*found) == chosen.end()) chosen.push_back(&*found);
-    start = end + 1;
+// A plain 32-bit linear congruential generator rather than <random>'s distributions, whose
+// results differ between standard libraries, so the tree is the same whatever compiled
+// this. Its low bits are poor, so only the upper 16 are used. There is a folder for every
+// ten files; each hangs below one not yet at the depth limit, so the tree is bushy near
+// the top and deep in places, and the files land in any folder, the top one included.
+Tree MakeShape(const std::wstring& top, long files) {
+  std::uint32_t state = 1;
+  const auto below = [&state](std::size_t bound) {
+    state = state * 69069u + 1u;  // wraps modulo 2^32
+    return (state >> 16) % bound;
+  };
+  Tree tree{top, {L"\\\\?\\" + top}, {}};
+  std::vector<std::pair<std::size_t, int>> canHoldFolders{{0, 0}};  // index in tree.folders, depth
+  for (long i = 1; i <= files / 10; ++i) {
+    const auto [parent, depth] = canHoldFolders[below(canHoldFolders.size())];
+    tree.folders.push_back(tree.folders[parent] + L"\\d" + std::to_wstring(i));
+    if (depth + 1 < kMaxDepth) canHoldFolders.emplace_back(tree.folders.size() - 1, depth + 1);
+  }
+  // One file in twenty is read-only, spread evenly rather than drawn, so that the share is exact.
+  for (long j = 0; j < files; ++j) {
+    const std::wstring& folder = tree.folders[below(tree.folders.size())];
+    tree.files.emplace_back(folder + L"\\f" + std::to_wstring(j) + L".dat", j % 20 == 19);
+  }
+  return tree;
+}
+
+// A read-only file is made so from the start; the handle that creates it may still write.
+// False, with GetLastError saying why, when something could not be made.
+bool Build(const Tree& tree) {
+  for (const std::wstring& folder : tree.folders) {
+    if (!CreateDirectoryW(folder.c_str(), nullptr)) return false;
+  }
+  const std::string payload(kFileBytes, 'x');
+  for (const auto& [path, readOnly] : tree.files) {
+    const DWORD attributes = readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
+    DWORD written = 0;
+    if (!file || !WriteFile(file.get(), payload.data(), kFileBytes, &written, nullptr)) return false;
   }
   return true;
 }
 
-// Sets the count or seed that `name` names; false for a name or value that is not one.
-bool SetNumber(const std::wstring& name, double number, Options& options) {
-  // Every number is a count, or the seed, which may use all 32 bits.
-  if (number > 4294967295.0 || number != static_cast<double>(static_cast<std::uint32_t>(number))) return false;
-  if (name == L"--seed") {
-    options.tree.seed = static_cast<std::uint32_t>(number);
-    return true;
-  }
-  if (number > 100000000) return false;
-  const int whole = static_cast<int>(number);
-  if (name == L"--runs" && whole >= 1) options.runs = whole;
-  else if (name == L"--files" && whole >= 1) options.tree.files = whole;
-  else if (name == L"--folders") options.tree.folders = whole;
-  else if (name == L"--depth" && whole >= 1) options.tree.maxDepth = whole;
-  else if (name == L"--read-only-percent" && whole <= 100) options.tree.readOnlyPercent = whole;
-  else if (name == L"--file-bytes") options.tree.fileBytes = whole;
-  else return false;
-  return true;
+// How many of the tree's files and folders are still there: the methods' own answers do
+// not say, since Wine reports success for some deletions it did not do.
+long CountLeft(const Tree& tree) {
+  if (GetFileAttributesW(tree.folders[0].c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
+  long left = 0;
+  for (const auto& file : tree.files) left += GetFileAttributesW(file.first.c_str()) != INVALID_FILE_ATTRIBUTES;
+  for (const auto& folder : tree.folders) left += GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return left;
 }
 
-bool ParseOptions(int argc, wchar_t** argv, Options& options) {
-  for (const RemovalMethod& method : RemovalMethods()) options.methods.push_back(&method);
-  for (int i = 1; i < argc; ++i) {
-    const std::wstring name = argv[i];
-    if (name == L"--make-tree") {
-      options.makeTree = true;
-      continue;
-    }
-    if (i + 1 >= argc) return false;
-    const wchar_t* value = argv[++i];
-    if (name == L"--methods") {
-      if (!ChooseMethods(value, options.methods)) return false;
-      continue;
-    }
-    wchar_t* end = nullptr;
-    const double number = std::wcstod(value, &end);
-    if (end == value || *end != L'\0' || number < 0) return false;
-    if (name == L"--floor") {
-      options.floorFilesPerSecond = number;
-    } else if (!SetNumber(name, number, options)) {
-      return false;
-    }
+// What RemoveFolderTree's own calls cost with nothing to find them: no listing, no
+// attribute reads.
+void WithItsCallsAlone(const Tree& tree) {
+  for (const auto& [path, readOnly] : tree.files) {
+    if (readOnly) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
   }
-  return true;
+  for (auto folder = tree.folders.rbegin(); folder != tree.folders.rend(); ++folder) RemoveDirectoryW(folder->c_str());
 }
 
-double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-  static const double frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart);
-  }();
-  return static_cast<double>(to.QuadPart - from.QuadPart) / frequency;
+void WithShellFileOperation(const Tree& tree) {
+  const std::wstring from = tree.top + L'\0';  // the string's own NUL ends the list
+  SHFILEOPSTRUCTW operation{nullptr, FO_DELETE, from.c_str(), nullptr, FOF_NO_UI, FALSE, nullptr, nullptr};
+  SHFileOperationW(&operation);
+}
+
+// libstdc++'s remove_all stops at the first read-only file, so their bits are cleared
+// first; that walk is part of what this way costs.
+void WithRemoveAll(const Tree& tree) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(tree.top, error), end; !error && it != end; it.increment(error)) {
+    if (it->is_regular_file(error) && (it->status(error).permissions() & fs::perms::owner_write) == fs::perms::none) {
+      fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, error);
+    }
+  }
+  fs::remove_all(tree.top, error);
+}
+
+// Ours first, as the others are compared with it; the two that take a millisecond a file
+// under Wine last, so that --methods 3 leaves them out.
+struct Method {
+  const wchar_t* name;
+  void (*remove)(const Tree& tree);
+};
+const Method kMethods[] = {
+    {L"RemoveFolderTree", [](const Tree& tree) { RemoveFolderTree(tree.top); }},
+    {L"its calls alone (floor)", WithItsCallsAlone},
+    {L"std::filesystem::remove_all", WithRemoveAll},
+    {L"SHFileOperationW", WithShellFileOperation},
+    // _wsystem runs "cmd.exe /c" with the command and waits: the process start is timed.
+    {L"cmd /c rd /s /q", [](const Tree& tree) { _wsystem((L"rd /s /q \"" + tree.top + L"\"").c_str()); }},
+};
+
+// The handles this process has open, or -1 when Windows will not list them in `table`.
+long CountOwnHandles(std::vector<ULONG_PTR>& table) {
+  const auto bytes = static_cast<ULONG>(table.size() * sizeof(ULONG_PTR));
+  if (NtQuerySystemInformation(64, table.data(), bytes, nullptr) < 0) return -1;
+  // The number of handles and a reserved word, then five words for each handle: its
+  // object, its owner's process id, its value, access and type, attributes.
+  long count = 0;
+  for (std::size_t i = 3; i < table.size() && i < 2 + 5 * table[0]; i += 5) count += table[i] == GetCurrentProcessId();
+  return count;
+}
+
+double WorkingSetMegabytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);  // zeros when it fails
+  return static_cast<double>(counters.WorkingSetSize) / 1048576.0;
+}
+
+// One more removal by RemoveFolderTree, untimed, sampled from another thread. The first
+// sample is taken on that thread, so that its own handle and stack are in the base.
+void WatchOneRemoval(const Tree& tree) {
+  long handles[2] = {-1, -1};  // before, and the most during
+  double workingSet[2] = {};   // the same
+  std::atomic<int> phase{0};   // 0 starting, 1 sampling, 2 done
+  std::thread watcher([&] {
+    std::vector<ULONG_PTR> table(std::size_t{1} << 20);  // 8 MiB, for 200,000 handles; made before the base
+    handles[0] = handles[1] = CountOwnHandles(table);
+    workingSet[0] = workingSet[1] = WorkingSetMegabytes();
+    for (phase = 1; phase == 1;) {
+      handles[1] = std::max(handles[1], CountOwnHandles(table));
+      workingSet[1] = std::max(workingSet[1], WorkingSetMegabytes());
+    }
+  });
+  while (phase == 0) std::this_thread::yield();
+  RemoveFolderTree(tree.top);
+  phase = 2;
+  watcher.join();
+  std::printf("\nWatched removal: %ld left; %ld handles, at most %ld more; working set %.1f MB, at most %.2f MB more\n",
+              CountLeft(tree), handles[0], handles[1] - handles[0], workingSet[0], workingSet[1] - workingSet[0]);
 }
 
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
-  const size_t middle = values.size() / 2;
+  const std::size_t middle = values.size() / 2;
   return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-struct MethodResults {
-  std::vector<double> filesPerSecond;
-  int failedRuns = 0;    // runs in which the method reported failure
-  Leftovers leftBehind;  // summed over the runs
+struct Options {
+  bool makeTree = false;
+  long runs = 5;
+  long files = 20000;
+  long methods = std::size(kMethods);  // the first so many of kMethods
 };
 
-// The benchmark's own folder: %TEMP%\orvanto-remove-bench-<process id>.
-std::wstring MakeBenchFolder() {
-  wchar_t temp[MAX_PATH + 1];
-  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-  if (length == 0 || length > MAX_PATH) return L"";
-  const std::wstring folder =
-      std::wstring(temp, length) + L"orvanto-remove-bench-" + std::to_wstring(GetCurrentProcessId());
-  return CreateDirectoryW(folder.c_str(), nullptr) ? folder : L"";
-}
-
-void PrintTable(const Options& options, const std::vector<MethodResults>& results) {
-  const double ours = Median(results[0].filesPerSecond);
-  const bool withFloor = options.floorFilesPerSecond > 0;
-  std::printf("\n%-30s %12s %12s %12s%s  %s\n", "method", "files/s", "slowest", "vs ours",
-              withFloor ? "  vs rm -rf" : "", "left behind");
-  for (size_t m = 0; m < options.methods.size(); ++m) {
-    const MethodResults& r = results[m];
-    const double median = Median(r.filesPerSecond);
-    const double slowest = *std::min_element(r.filesPerSecond.begin(), r.filesPerSecond.end());
-    std::printf("%-30s %12.0f %12.0f %11.2fx", options.methods[m]->name, median, slowest, median / ours);
-    if (withFloor) std::printf(" %10.3fx", median / options.floorFilesPerSecond);
-    if (r.leftBehind.any() || r.failedRuns > 0) {
-      std::printf("  %ld files, %ld folders; reported failure in %d of %d runs\n", r.leftBehind.files,
-                  r.leftBehind.folders, r.failedRuns, options.runs);
-    } else {
-      std::printf("  none\n");
-    }
+// --make-tree first if at all, then names and values.
+bool ParseOptions(int argc, char** argv, Options& options) {
+  const std::pair<const char*, long*> numbers[] = {
+      {"--runs", &options.runs}, {"--files", &options.files}, {"--methods", &options.methods}};
+  options.makeTree = argc > 1 && std::strcmp(argv[1], "--make-tree") == 0;
+  for (int i = options.makeTree ? 2 : 1; i < argc; i += 2) {
+    const auto* number = std::find_if(std::begin(numbers), std::end(numbers),
+                                      [&](const auto& n) { return std::strcmp(n.first, argv[i]) == 0; });
+    char* end = nullptr;
+    if (number == std::end(numbers) || i + 1 == argc) return false;
+    *number->second = std::strtol(argv[i + 1], &end, 10);
+    if (end == argv[i + 1] || *end != '\0') return false;
   }
-  if (withFloor) {
-    std::printf("%-30s %12.0f %12s %11.2fx %10.3fx\n", "rm -rf (Linux, native floor)", options.floorFilesPerSecond, "",
-                options.floorFilesPerSecond / ours, 1.0);
-  }
+  return options.runs > 0 && options.files > 0 && options.methods > 0 &&
+         options.methods <= static_cast<long>(std::size(kMethods));
 }
 
-// Whatever a removal left must go before the next build; our own removal clears
-// read-only bits.
-bool ClearLeftovers(const std::wstring& top) {
-  if (CountLeftovers(top).any()) RemoveFolderTree(top);
-  if (!CountLeftovers(top).any()) return true;
-  std::printf("\nremove_bench: %ls could not be cleared; stopping\n", top.c_str());
-  return false;
-}
-
-// One more removal by RemoveFolderTree with a watcher sampling from another thread. The
-// watcher competes for the cores, so this removal is not timed.
-bool WatchOneRemoval(const std::wstring& top, const BenchTree& shape, const Options& options) {
-  if (!BuildTree(top, shape, options.tree.fileBytes)) return false;
-  ResourceWatch watch;
-  RemoveFolderTree(top);
-  watch.Stop();
-  std::printf("\nRemoveFolderTree, watched while it ran (depth up to %d): ", options.tree.maxDepth);
-  if (watch.ExtraHandles() < 0) {
-    std::printf("handles not counted");
-  } else {
-    std::printf("at most %ld handles more than the %ld before", watch.ExtraHandles(), watch.BaseHandles());
-  }
-  std::printf(", working set at most %.2f MB above its %.1f MB; left behind: %s\n", watch.ExtraMegabytes(),
-              watch.BaseMegabytes(), CountLeftovers(top).any() ? "some" : "none");
-  return ClearLeftovers(top);
-}
-
-void PrintUsage() {
-  std::printf(
-      "usage: remove_bench [--runs N] [--files N] [--folders N] [--depth N] [--read-only-percent N]\n"
-      "                    [--file-bytes N] [--seed N] [--floor FILES_PER_SECOND] [--methods KEY,...]\n"
-      "       remove_bench --make-tree [the tree's options]\n"
-      "--methods picks the methods to run beside RemoveFolderTree (default: all):");
-  for (const RemovalMethod& method : RemovalMethods()) std::printf(" %ls (%s)", method.key, method.name);
-  std::printf("\n--make-tree builds one tree, prints its path and leaves it there\n");
-}
-
-// The runs, the table and the watched removal; returns the exit status.
-int TimeMethods(const Options& options, const BenchTree& shape, const std::wstring& benchFolder,
-                const std::wstring& top) {
-  const BenchTree placed = shape.PlaceAt(top);
-  const std::vector<const RemovalMethod*>& methods = options.methods;
-  std::vector<MethodResults> results(methods.size());
-  const double files = static_cast<double>(shape.files.size());
-
-  std::printf("tree: %d files of %d bytes in %d folders (depth up to %d), %d%% read-only, seed %u\n",
-              options.tree.files, options.tree.fileBytes, options.tree.folders, options.tree.maxDepth,
-              options.tree.readOnlyPercent, static_cast<unsigned>(options.tree.seed));
-  std::printf("%d runs; in each, every method removes a freshly built copy, starting one method later each run\n",
-              options.runs);
-  std::printf("folder: %ls\n", benchFolder.c_str());
-  std::fflush(stdout);
-
-  int status = 0;
-  for (int run = 0; run < options.runs && status == 0; ++run) {
-    std::printf("run %d:", run + 1);
-    for (size_t k = 0; k < methods.size(); ++k) {
-      // Rotating the order spreads whatever else the machine is doing over all methods.
-      const size_t m = (run + k) % methods.size();
-      if (!BuildTree(top, shape, options.tree.fileBytes)) {
-        status = 1;
-        break;
-      }
-      LARGE_INTEGER start;
-      LARGE_INTEGER stop;
-      QueryPerformanceCounter(&start);
-      const bool reported = methods[m]->remove(top, placed);
-      QueryPerformanceCounter(&stop);
-
-      const double seconds = Seconds(start, stop);
-      results[m].filesPerSecond.push_back(files / seconds);
-      if (!reported) ++results[m].failedRuns;
-      const Leftovers left = CountLeftovers(top);
-      std::printf("  %s %.3f s%s", methods[m]->name, seconds, left.any() ? " (left things behind)" : "");
+// The runs and the table. The tree is built when it starts and is built again when it
+// returns true; false when a tree could not be built or cleared.
+bool TimeMethods(const Tree& tree, const Options& options) {
+  std::vector<std::vector<double>> rates(options.methods);
+  std::vector<long> left(options.methods);
+  for (long run = 0; run < options.runs; ++run) {
+    for (long k = 0; k < options.methods; ++k) {
+      const long m = (run + k) % options.methods;  // spreads the machine's other work over all methods
+      const auto start = std::chrono::steady_clock::now();
+      kMethods[m].remove(tree);
+      const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+      const long leftNow = CountLeft(tree);
+      left[m] += leftNow;
+      rates[m].push_back(static_cast<double>(tree.files.size()) / seconds.count());
+      std::printf("run %ld, %ls: %.2f s, %ld left\n", run + 1, kMethods[m].name, seconds.count(), leftNow);
       std::fflush(stdout);
-      results[m].leftBehind.files += left.files;
-      results[m].leftBehind.folders += left.folders;
-      if (!ClearLeftovers(top)) {
-        status = 1;
-        break;
-      }
+      if (leftNow > 0) RemoveFolderTree(tree.top);
+      if (CountLeft(tree) > 0 || !Build(tree)) return false;
     }
-    std::printf("\n");
   }
-
-  if (status == 0) PrintTable(options, results);
-  if (status == 0 && !WatchOneRemoval(top, shape, options)) status = 1;
-  return status;
+  const double ours = Median(rates[0]);
+  std::printf("\n| method | files/s (median) | slowest run | vs ours | left, all runs |\n|---|---:|---:|---:|---:|\n");
+  for (long m = 0; m < options.methods; ++m) {
+    std::printf("| %ls | %.0f | %.0f | %.2f | %ld |\n", kMethods[m].name, Median(rates[m]),
+                *std::min_element(rates[m].begin(), rates[m].end()), Median(rates[m]) / ours, left[m]);
+  }
+  return true;
 }
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
-    PrintUsage();
+    std::printf("usage: remove_bench [--make-tree] [--files N] [--runs N] [--methods 1-5]\n");
     return 2;
   }
-  const std::wstring benchFolder = MakeBenchFolder();
-  if (benchFolder.empty()) {
-    std::printf("remove_bench: cannot make a folder of its own in the temp folder\n");
-    return 1;
-  }
-  const std::wstring top = benchFolder + L"\\tree";
-  const BenchTree shape = BenchTree::Make(options.tree);
-  int status = 1;
-  if (!options.makeTree) {
-    status = TimeMethods(options, shape, benchFolder, top);
-  } else if (BuildTree(top, shape, options.tree.fileBytes)) {
-    std::printf("%ls\n", top.c_str());
+  std::error_code error;
+  const std::wstring name = L"orvanto-remove-bench-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring folder = (std::filesystem::temp_directory_path(error) / name).wstring();
+  const Tree tree = MakeShape(folder + L"\\tree", options.files);
+  bool done = !error && CreateDirectoryW(folder.c_str(), nullptr) && Build(tree);
+  if (done && options.makeTree) {
+    std::printf("%ls\n", tree.top.c_str());  // left for the caller
     return 0;
   }
-  // A build that failed half way leaves its part behind.
-  if (CountLeftovers(top).any()) RemoveFolderTree(top);
-  RemoveDirectoryW(benchFolder.c_str());
-  return status;
+  if (done) {
+    std::printf("tree: %ld files of %lu bytes, %ld folders below the top, up to %d deep, 5%% read-only; in %ls\n",
+                options.files, kFileBytes, options.files / 10, kMaxDepth, folder.c_str());
+    done = TimeMethods(tree, options);
+  }
+  if (done) WatchOneRemoval(tree);
+  if (!done) std::printf("\nremove_bench: could not build or clear the tree (error %lu)\n", GetLastError());
+  RemoveFolderTree(tree.top);  // whatever a failure left
+  RemoveDirectoryW(folder.c_str());
+  return done ? 0 : 1;
 }

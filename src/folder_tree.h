@@ -10,6 +10,10 @@
 //
 // Every name the file system can hold is reached, however long the path: reserved device
 // names, names ending in a dot or a space. Links (junctions, symbolic links, mount points)
-// inside the tree are removed as links and never descended into, and a folder that is
-// itself a link loses only the link, so nothing outside the tree is ever removed.
+// inside the tree are removed as links and never descended into. A folder that is itself
+// a link, left where a program folder was moved from, is walked through: what it points
+// at is removed, then the link; but a link to a drive's root, to the folder it stands in
+// or one above it, or to a target that cannot be told is left whole and answers false.
+// A link whose target is gone is removed. Other reparse folders (cloud-file placeholders
+// and the like) are folders with contents, emptied and removed as any folder.
 bool RemoveFolderTree(const std::wstring& folderPath);
