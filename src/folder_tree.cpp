@@ -109,6 +109,13 @@ std::wstring FinalPath(const std::wstring& path, DWORD& error) {
   return L"";
 }
 
+// The last name in a path: empty for a root.
+std::wstring LastName(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
+
+bool IsSameName(const std::wstring& one, const std::wstring& other) {
+  return CompareStringOrdinal(one.c_str(), -1, other.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 // Whether `ancestor` is `descendant` or a folder above it, as Windows compares names.
 bool IsAtOrAbove(const std::wstring& ancestor, const std::wstring& descendant) {
   const size_t length = ancestor.size();
@@ -202,10 +209,12 @@ bool EmptyFolder(std::wstring path) {
 // A program folder that was moved elsewhere, with a junction or link left in its place,
 // is removed where it now is: what the link points at is emptied and removed, then the
 // link. The link goes last so that, when something in the target stays, the folder is
-// still there to find and to say so. Not walked, and nothing touched: a link whose
-// target cannot be told, or whose target is a drive's root or the folder the link stands
-// in or one above it (a link in Program Files to Program Files would empty every
-// program there). A link whose target is gone is removed.
+// still there to find and to say so. Moving a folder keeps its name, so the link is
+// walked only to a folder of its own name below a drive's root, and never to the folder
+// the link stands in or one above it (a link in Program Files to Program Files would
+// empty every program there, one to another program's folder that program). Any other
+// link, or one whose target cannot be told, is not walked and nothing is touched. A link
+// whose target is gone is removed.
 bool RemoveThroughLink(const std::wstring& link) {
   DWORD error = 0;
   const std::wstring target = FinalPath(link, error);
@@ -215,7 +224,10 @@ bool RemoveThroughLink(const std::wstring& link) {
     return true;
   }
   const std::wstring linkFolder = FinalPath(link.substr(0, link.find_last_of(L'\\')), error);
-  if (!IsBelowRoot(target) || linkFolder.empty() || IsAtOrAbove(target, linkFolder)) return false;
+  if (!IsBelowRoot(target) || !IsSameName(LastName(target), LastName(link)) || linkFolder.empty() ||
+      IsAtOrAbove(target, linkFolder)) {
+    return false;
+  }
   if (!EmptyFolder(target)) return false;
   RemoveEmptiedFolder(target, 0);
   RemoveDirectoryW(link.c_str());

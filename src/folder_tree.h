@@ -12,8 +12,9 @@
 // names, names ending in a dot or a space. Links (junctions, symbolic links, mount points)
 // inside the tree are removed as links and never descended into. A folder that is itself
 // a link, left where a program folder was moved from, is walked through: what it points
-// at is removed, then the link; but a link to a drive's root, to the folder it stands in
-// or one above it, or to a target that cannot be told is left whole and answers false.
+// at is removed, then the link. Only to a folder of the link's own name, though, below a
+// drive's root and not at or above the folder the link stands in: any other link, or one
+// whose target cannot be told, is left whole with what it points at and answers false.
 // A link whose target is gone is removed. Other reparse folders (cloud-file placeholders
 // and the like) are folders with contents, emptied and removed as any folder.
 bool RemoveFolderTree(const std::wstring& folderPath);

@@ -340,12 +340,13 @@ std::wstring RemoveLinkNotToWalk(const std::wstring& link, const std::wstring& t
   return found || touched ? L"walked through a link to " + target : L"";
 }
 
-// A link that would lead the walk to a drive's root, or back over the folder the link
-// stands in, is not walked: nothing is touched and the folder counts as not found.
-TEST_F(RemoveFolderTreeTest, WalksThroughNoLinkToARootOrToAFolderAboveIt) {
-  const std::wstring link = scratch + L"\\Program Files\\OrvantoServer";
-  ASSERT_TRUE(Lay(scratch, {L"drive\\keep.txt", L"Program Files\\Other Program\\keep.txt"}));
-  std::vector<std::wstring> targets = {scratch + L"\\Program Files", scratch};
+// A link that would lead the walk to a drive's root, back over the folder the link stands
+// in, or to a folder of another name is not walked: nothing is touched and the folder
+// counts as not found.
+TEST_F(RemoveFolderTreeTest, WalksThroughNoLinkToARootAFolderAboveItOrAnotherName) {
+  const std::wstring programs = scratch + L"\\OrvantoServer\\Program Files";
+  ASSERT_TRUE(Lay(scratch, {L"drive\\keep.txt", L"OrvantoServer\\Program Files\\Other Program\\keep.txt"}));
+  std::vector<std::wstring> targets = {scratch + L"\\OrvantoServer", programs, programs + L"\\Other Program"};
   // Windows resolves a subst drive's root to the folder it stands for, so a real volume
   // would be needed there; Wine names the deepest drive, as it would a real one, once it
   // has read its list of drives again (it does so at most once a second).
@@ -353,7 +354,9 @@ TEST_F(RemoveFolderTreeTest, WalksThroughNoLinkToARootOrToAFolderAboveIt) {
     targets.push_back(drive);
     Sleep(1500);
   }
-  for (const std::wstring& target : targets) EXPECT_EQ(RemoveLinkNotToWalk(link, target, scratch), L"");
+  for (const std::wstring& target : targets) {
+    EXPECT_EQ(RemoveLinkNotToWalk(programs + L"\\OrvantoServer", target, scratch), L"");
+  }
 }
 
 // A program folder moved to another place, with a link left where it was, is removed
