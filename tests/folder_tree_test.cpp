@@ -318,11 +318,13 @@ TEST_F(RemoveFolderTreeTest, RefusesAnythingButAFolderBelowARoot) {
   GetCurrentDirectoryW(MAX_PATH, previous);
   ASSERT_TRUE(SetCurrentDirectoryW(drive.c_str()));
   const std::wstring letter = drive.substr(0, 2);
-  for (const std::wstring& path :
-       {std::wstring(), std::wstring(L"keep"), std::wstring(L"."), std::wstring(L"\\"), std::wstring(L"\\keep"), drive,
-        letter, letter + L"keep", Extended(drive), scratch + L"\\missing", scratch + L"\\keep\\a.txt"}) {
-    EXPECT_FALSE(RemoveFolderTree(path)) << testing::PrintToString(path);
-  }
+  std::vector<std::wstring> paths = {
+      L"keep", drive, letter, letter + L"keep", Extended(drive), scratch + L"\\missing", scratch + L"\\keep\\a.txt"};
+  // Under Wine, "\\?\" before these names reaches the prefix's dosdevices folder, whose
+  // links lead out of the prefix (com1 to a serial port): a faulty guard could reach this
+  // machine through them, so they are for a run on Windows.
+  if (!RunningOnWine()) paths.insert(paths.end(), {L"", L".", L"\\", L"\\keep"});
+  for (const std::wstring& path : paths) EXPECT_FALSE(RemoveFolderTree(path)) << testing::PrintToString(path);
   SetCurrentDirectoryW(previous);
   EXPECT_EQ(ListTree(scratch), before);
 }
