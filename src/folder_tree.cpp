@@ -4,67 +4,16 @@
 
 #include <vector>
 
+#include "path_rules.h"
 #include "scoped_handles.h"
 
 namespace {
 
 // Matches every name, with or without a dot.
 constexpr wchar_t kListingPattern[] = L"\\*.*";
-constexpr wchar_t kExtendedPrefix[] = L"\\\\?\\";
-constexpr wchar_t kExtendedUncPrefix[] = L"\\\\?\\UNC\\";
-
-bool StartsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
-
-// The length of the root of a fully qualified path: "C:\" or "\\server\share\", either
-// of them also behind "\\?\" ("\\?\C:\", "\\?\UNC\server\share\"). 0 for anything else:
-// an empty or relative path, "C:" or "C:name" (relative to the drive's current folder),
-// "\name" (relative to the current drive).
-size_t RootLength(const std::wstring& path) {
-  size_t start = 0;
-  bool share = false;
-  if (StartsWith(path, kExtendedUncPrefix)) {
-    start = std::size(kExtendedUncPrefix) - 1;
-    share = true;
-  } else if (StartsWith(path, kExtendedPrefix)) {
-    start = std::size(kExtendedPrefix) - 1;
-  } else if (StartsWith(path, L"\\\\")) {
-    start = 2;
-    share = true;
-  }
-  if (!share) {
-    const wchar_t letter = path.size() >= start + 3 ? path[start] : L'\0';
-    const bool isLetter = (letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z');
-    return isLetter && path[start + 1] == L':' && path[start + 2] == L'\\' ? start + 3 : 0;
-  }
-  const size_t serverEnd = path.find(L'\\', start);
-  if (serverEnd == std::wstring::npos || serverEnd == start) return 0;
-  const size_t shareEnd = path.find(L'\\', serverEnd + 1);
-  if (shareEnd == std::wstring::npos || shareEnd == serverEnd + 1) return 0;
-  return shareEnd + 1;
-}
-
-// The walk hands Windows only extended-length paths. A plain path goes through Win32's
-// path parser, which turns names such as "nul", "CON" or "com1.log" (any case, any
-// extension) into devices, drops trailing dots and spaces from names, and, unless the
-// machine enables long paths, fails past MAX_PATH; a "\\?\" path reaches the file system
-// as it is ("Naming Files, Paths, and Namespaces", Microsoft Learn). Such names do occur
-// in program folders (written through "\\?\" paths, by ports of Unix tools, from WSL). The
-// parser does not canonicalize these paths either, which is safe here: the caller's path
-// is already canonical, and the walk appends only names that the listing returned.
-std::wstring ExtendedLengthPath(const std::wstring& path) {
-  if (StartsWith(path, kExtendedPrefix)) return path;
-  if (StartsWith(path, L"\\\\")) return kExtendedUncPrefix + path.substr(2);
-  return kExtendedPrefix + path;
-}
 
 bool IsDotOrDotDot(const wchar_t* name) {
   return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
-// A folder below a root, never the root itself or a path relative to anything.
-bool IsBelowRoot(const std::wstring& path) {
-  const size_t rootLength = RootLength(path);
-  return rootLength != 0 && path.size() > rootLength;
 }
 
 // Junctions, symbolic links and mount points are name surrogates: they stand for a file
@@ -88,40 +37,52 @@ DWORD ReparseTagOf(const std::wstring& path) {
   return found ? ListedReparseTag(self) : 0;
 }
 
-// The path Windows resolves `path` to, through every link on the way, as "\\?\C:\..." or
-// "\\?\UNC\server\share\..."; empty, with the error in `error`, when it cannot tell (a
-// target that is gone, a junction that RedirectionGuard refuses, a volume without a drive
-// letter, which is not a path to walk).
-std::wstring FinalPath(const std::wstring& path, DWORD& error) {
-  // No access asked for: the handle only names the folder. Backup semantics let a folder
-  // be opened at all.
-  const UniqueFileHandle folder(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  std::wstring finalPath(MAX_PATH, L'\0');
-  for (DWORD length = 0; folder;) {
-    length = GetFinalPathNameByHandleW(folder.get(), finalPath.data(), static_cast<DWORD>(finalPath.size()),
-                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0) break;
-    if (length < finalPath.size()) return finalPath.substr(0, length);
-    finalPath.resize(length);  // the size it needs, terminator included
+// Clears the read-only bit of a link itself. FILE_FLAG_OPEN_REPARSE_POINT opens a link
+// rather than what it points at (CreateFileW's documentation); FILE_FLAG_BACKUP_SEMANTICS
+// lets a folder be opened at all. The handle's own attributes must show a name surrogate
+// before anything is written: Wine opens what a Unix link points at whatever the flags
+// say, and a bit cleared there would change a folder outside the tree.
+void ClearLinksReadOnlyBit(const std::wstring& path) {
+  const UniqueFileHandle link(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                          nullptr));
+  FILE_ATTRIBUTE_TAG_INFO self = {};
+  FILE_BASIC_INFO basic = {};
+  if (!link || !GetFileInformationByHandleEx(link.get(), FileAttributeTagInfo, &self, sizeof self) ||
+      (self.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 || !IsReparseTagNameSurrogate(self.ReparseTag) ||
+      !GetFileInformationByHandleEx(link.get(), FileBasicInfo, &basic, sizeof basic)) {
+    return;
   }
-  error = GetLastError();
-  return L"";
+  // Times of 0 are left as they are.
+  basic = FILE_BASIC_INFO{{}, {}, {}, {}, basic.FileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY}};
+  SetFileInformationByHandle(link.get(), FileBasicInfo, &basic, sizeof basic);
 }
 
-// The last name in a path: empty for a root.
-std::wstring LastName(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
-
-bool IsSameName(const std::wstring& one, const std::wstring& other) {
-  return CompareStringOrdinal(one.c_str(), -1, other.c_str(), -1, TRUE) == CSTR_EQUAL;
+// DeleteFileW refuses a read-only file, and RemoveDirectoryW a read-only folder (NTFS
+// answers access denied; Explorer sets the bit on folders it customizes), so the bit is
+// cleared first, keeping the other bits. The attributes are read just before: those of a
+// listing entry may be stale on NTFS (FindFirstFileW's documentation; a file made
+// read-only through another hard link still lists as writable). GetFileAttributesW and
+// SetFileAttributesW act on a link itself on Windows ("Symbolic Link Effects on File
+// Systems Functions"), but Wine's follow a Unix link to its target, so a link's bit is
+// cleared through a handle to the link (`reparseTag` is the listing's). The write opens
+// the entry, so it is done only when there is a bit to clear.
+void ClearReadOnlyBit(const std::wstring& path, DWORD reparseTag) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) return;
+  if (IsLink(attributes, reparseTag)) {
+    ClearLinksReadOnlyBit(path);
+  } else {
+    SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+  }
 }
 
-// Whether `ancestor` is `descendant` or a folder above it, as Windows compares names.
-bool IsAtOrAbove(const std::wstring& ancestor, const std::wstring& descendant) {
-  const size_t length = ancestor.size();
-  return descendant.size() >= length && (descendant.size() == length || descendant[length] == L'\\') &&
-         CompareStringOrdinal(descendant.c_str(), static_cast<int>(length), ancestor.c_str(), static_cast<int>(length),
-                              TRUE) == CSTR_EQUAL;
+// Removes an empty folder, or a link to a folder as a link. Windows does not remove a
+// folder while a listing of it is open: callers close it first.
+void RemoveEmptiedFolder(const std::wstring& path, DWORD reparseTag) {
+  ClearReadOnlyBit(path, reparseTag);
+  RemoveDirectoryW(path.c_str());
 }
 
 // Starts listing the folder named by `path` into `entry`; `path` is left as it was.
@@ -132,29 +93,6 @@ UniqueFindHandle StartListing(std::wstring& path, WIN32_FIND_DATAW& entry) {
   UniqueFindHandle listing(FindFirstFileW(path.c_str(), &entry));
   path.resize(folderLength);
   return listing;
-}
-
-// DeleteFileW refuses a read-only file, and RemoveDirectoryW a read-only folder (NTFS
-// answers access denied; Explorer sets the bit on folders it customizes), so the bit is
-// cleared first, keeping the other bits. The attributes are read just before: those of a
-// listing entry may be stale on NTFS (FindFirstFileW's documentation; a file made
-// read-only through another hard link still lists as writable). A link is left as it is
-// (`reparseTag` is the listing's): writing attributes through it would change its target,
-// outside the tree. The write opens the entry, so it is done only when there is a bit to
-// clear.
-void ClearReadOnlyBit(const std::wstring& path, DWORD reparseTag) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
-      IsLink(attributes, reparseTag)) {
-    return;
-  }
-  SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
-}
-
-// Windows does not remove a folder while a listing of it is open: callers close it first.
-void RemoveEmptiedFolder(const std::wstring& path, DWORD reparseTag) {
-  ClearReadOnlyBit(path, reparseTag);
-  RemoveDirectoryW(path.c_str());
 }
 
 // One folder being listed: its listing handle, the length of its path in the shared path
@@ -187,8 +125,9 @@ bool EmptyFolder(std::wstring path) {
       DeleteFileW(path.c_str());  // a link to a file goes as a link
     } else if (!IsDotOrDotDot(entry.cFileName)) {
       if (IsLink(entry.dwFileAttributes, reparseTag)) {
-        // Removes the junction or link itself, never its target's contents.
-        RemoveDirectoryW(path.c_str());
+        // RemoveDirectoryW removes a junction or a symbolic link to a folder itself, never
+        // what it points at.
+        RemoveEmptiedFolder(path, reparseTag);
       } else if (UniqueFindHandle listing = StartListing(path, entry)) {
         openFolders.push_back({std::move(listing), path.size(), reparseTag});
         continue;  // `entry` now holds the subfolder's first entry.
@@ -197,40 +136,64 @@ bool EmptyFolder(std::wstring path) {
     }
 
     while (FindNextFileW(openFolders.back().listing.get(), &entry) != TRUE) {
-      const OpenFolder emptied = std::move(openFolders.back());
-      openFolders.pop_back();
+      const size_t emptiedLength = openFolders.back().pathLength;
+      const DWORD emptiedTag = openFolders.back().reparseTag;
+      openFolders.pop_back();  // closes the emptied folder's listing before it is removed
       if (openFolders.empty()) return true;
-      path.resize(emptied.pathLength);
-      RemoveEmptiedFolder(path, emptied.reparseTag);
+      path.resize(emptiedLength);
+      RemoveEmptiedFolder(path, emptiedTag);
     }
   }
 }
 
-// A program folder that was moved elsewhere, with a junction or link left in its place,
-// is removed where it now is: what the link points at is emptied and removed, then the
-// link. The link goes last so that, when something in the target stays, the folder is
-// still there to find and to say so. Moving a folder keeps its name, so the link is
-// walked only to a folder of its own name below a drive's root, and never to the folder
-// the link stands in or one above it (a link in Program Files to Program Files would
-// empty every program there, one to another program's folder that program). Any other
-// link, or one whose target cannot be told, is not walked and nothing is touched. A link
-// whose target is gone is removed.
-bool RemoveThroughLink(const std::wstring& link) {
-  DWORD error = 0;
-  const std::wstring target = FinalPath(link, error);
-  if (target.empty()) {
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
-    RemoveDirectoryW(link.c_str());
+// What a link leads to.
+struct LinkTarget {
+  std::wstring finalPath;  // "\\?\C:\..." or "\\?\UNC\server\share\..."; empty when not told
+  bool isGone;             // nothing is there: the link points nowhere
+};
+
+// Resolves `path` through every link on the way. Only an open that fails with "not found"
+// means the target is gone. A link loop (ERROR_CANT_RESOLVE_FILENAME), a link type Windows
+// will not follow, a junction RedirectionGuard refuses, or a final path Windows cannot
+// give (ERROR_PATH_NOT_FOUND for a volume without a drive letter, GetFinalPathNameByHandleW's
+// documentation) tell nothing.
+LinkTarget Resolve(const std::wstring& path) {
+  // No access asked for: the handle only names the folder.
+  const UniqueFileHandle folder(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!folder) {
+    const DWORD error = GetLastError();
+    return {L"", error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND};
+  }
+  std::wstring finalPath(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetFinalPathNameByHandleW(folder.get(), finalPath.data(), static_cast<DWORD>(finalPath.size()),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return {L"", false};
+    if (length < finalPath.size()) return {finalPath.substr(0, length), false};
+    finalPath.resize(length);  // the size it needs, terminator included
+  }
+}
+
+// A program folder that was moved elsewhere, with a link left in its place, is removed
+// where it now is, if the path rules allow that target; any other link, or one whose
+// target cannot be told, is not walked and nothing is touched. RemoveDirectoryW removes a
+// junction whatever its target holds (its documentation), so the link goes only once its
+// target is gone: while anything of the moved folder stays, the program folder is still
+// there to find and to say so, and a second run finishes the job. A link whose target is
+// gone is removed.
+bool RemoveThroughLink(const std::wstring& link, DWORD linkTag) {
+  const LinkTarget target = Resolve(link);
+  if (target.isGone) {
+    RemoveEmptiedFolder(link, linkTag);
     return true;
   }
-  const std::wstring linkFolder = FinalPath(link.substr(0, link.find_last_of(L'\\')), error);
-  if (!IsBelowRoot(target) || !IsSameName(LastName(target), LastName(link)) || linkFolder.empty() ||
-      IsAtOrAbove(target, linkFolder)) {
-    return false;
-  }
-  if (!EmptyFolder(target)) return false;
-  RemoveEmptiedFolder(target, 0);
-  RemoveDirectoryW(link.c_str());
+  // The link's own folder resolved too, so that a link or short name on the way to it
+  // cannot hide that the target is that folder or above it.
+  const LinkTarget linkFolder = Resolve(FolderAbove(link));
+  if (!MayWalkLinkTarget(link, linkFolder.finalPath, target.finalPath) || !EmptyFolder(target.finalPath)) return false;
+  RemoveEmptiedFolder(target.finalPath, 0);
+  if (!IsFolderStillThere(target.finalPath)) RemoveEmptiedFolder(link, linkTag);
   return true;
 }
 
@@ -241,12 +204,27 @@ bool RemoveFolderTree(const std::wstring& folderPath) {
   // name a whole drive.
   if (!IsBelowRoot(folderPath)) return false;
 
+  // The walk hands Windows only extended-length paths. A plain path goes through Win32's
+  // path parser, which turns names such as "nul", "CON" or "com1.log" (any case, any
+  // extension) into devices, drops trailing dots and spaces from names, and, unless the
+  // machine enables long paths, fails past MAX_PATH; a "\\?\" path reaches the file system
+  // as it is ("Naming Files, Paths, and Namespaces", Microsoft Learn). Such names do occur
+  // in program folders (written through "\\?\" paths, by ports of Unix tools, from WSL).
+  // The parser does not canonicalize these paths either, which is safe here: the path is
+  // canonical, and the walk appends only names that the listing returned.
   const std::wstring path = ExtendedLengthPath(folderPath);
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
   const DWORD reparseTag = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? ReparseTagOf(path) : 0;
-  if (IsLink(attributes, reparseTag)) return RemoveThroughLink(path);
+  if (IsLink(attributes, reparseTag)) return RemoveThroughLink(path, reparseTag);
   if (!EmptyFolder(path)) return false;
   RemoveEmptiedFolder(path, reparseTag);
   return true;
+}
+
+bool IsFolderStillThere(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }

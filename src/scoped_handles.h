@@ -1,65 +1,44 @@
-// Owners for the few kinds of handle the program opens. Each type is named for the call
-// that closes it, so a handle can only ever be closed the way Windows expects.
+// Owners for the kinds of handle the program and its tools open. Each type is named for
+// the call that closes it, so a handle can only ever be closed the way Windows expects.
 #pragma once
 
 #include <windows.h>
 
 #include <utility>
 
-template <typename Traits>
-class UniqueResource {
+// Owns one handle of type `Handle`, closed by `Close`. `kInvalid` is the value that means
+// "no handle": 0 for most calls, -1 (INVALID_HANDLE_VALUE) for CreateFileW and
+// FindFirstFileW.
+template <typename Handle, auto Close, INT_PTR kInvalid = 0>
+class UniqueAny {
  public:
-  using Handle = typename Traits::Handle;
-
-  UniqueResource() = default;
-  explicit UniqueResource(Handle handle) : handle_(handle) {}
-  UniqueResource(UniqueResource&& other) noexcept : handle_(other.release()) {}
-  UniqueResource& operator=(UniqueResource&& other) noexcept {
+  UniqueAny() = default;
+  explicit UniqueAny(Handle handle) : handle_(handle) {}
+  UniqueAny(UniqueAny&& other) noexcept : handle_(other.release()) {}
+  UniqueAny& operator=(UniqueAny&& other) noexcept {
     if (this != &other) reset(other.release());
     return *this;
   }
-  UniqueResource(const UniqueResource&) = delete;
-  UniqueResource& operator=(const UniqueResource&) = delete;
-  ~UniqueResource() { reset(); }
+  UniqueAny(const UniqueAny&) = delete;
+  UniqueAny& operator=(const UniqueAny&) = delete;
+  ~UniqueAny() { reset(); }
 
   Handle get() const { return handle_; }
-  explicit operator bool() const { return handle_ != Traits::Invalid(); }
-  Handle release() { return std::exchange(handle_, Traits::Invalid()); }
-  void reset(Handle handle = Traits::Invalid()) {
-    if (handle_ != Traits::Invalid()) Traits::Close(handle_);
+  explicit operator bool() const { return handle_ != Invalid(); }
+  Handle release() { return std::exchange(handle_, Invalid()); }
+  void reset(Handle handle = Invalid()) {
+    if (handle_ != Invalid()) Close(handle_);
     handle_ = handle;
   }
 
  private:
-  Handle handle_ = Traits::Invalid();
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): Windows' "no handle" values are small numbers
+  static Handle Invalid() { return reinterpret_cast<Handle>(kInvalid); }
+
+  Handle handle_ = Invalid();
 };
 
-struct FindCloseTraits {
-  using Handle = HANDLE;
-  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-  static void Close(Handle handle) { FindClose(handle); }
-};
-
-struct RegCloseKeyTraits {
-  using Handle = HKEY;
-  static Handle Invalid() { return nullptr; }
-  static void Close(Handle key) { RegCloseKey(key); }
-};
-
-struct CloseHandleTraits {
-  using Handle = HANDLE;
-  static Handle Invalid() { return nullptr; }
-  static void Close(Handle handle) { CloseHandle(handle); }
-};
-
-// CreateFileW's handles, which use INVALID_HANDLE_VALUE rather than null for failure.
-struct CloseFileHandleTraits {
-  using Handle = HANDLE;
-  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-  static void Close(Handle handle) { CloseHandle(handle); }
-};
-
-using UniqueFindHandle = UniqueResource<FindCloseTraits>;
-using UniqueHkey = UniqueResource<RegCloseKeyTraits>;
-using UniqueHandle = UniqueResource<CloseHandleTraits>;
-using UniqueFileHandle = UniqueResource<CloseFileHandleTraits>;
+using UniqueFindHandle = UniqueAny<HANDLE, FindClose, -1>;
+using UniqueHkey = UniqueAny<HKEY, RegCloseKey>;
+using UniqueHandle = UniqueAny<HANDLE, CloseHandle>;
+using UniqueFileHandle = UniqueAny<HANDLE, CloseHandle, -1>;

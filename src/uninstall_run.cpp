@@ -37,16 +37,6 @@ bool BuildPath(int shellFolderId, const wchar_t* name, wchar_t (&path)[MAX_PATH]
   return PathAppendW(path, name) != FALSE;
 }
 
-// Whether a folder is still at `path`. The deletion calls' own results are not trusted
-// for this: some file systems report success for deletions they did not do. Only "not
-// found" counts as gone; any other failure to look means the folder may still be there.
-bool IsFolderStillThere(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  const DWORD error = GetLastError();
-  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
-}
-
 }  // namespace
 
 int RunUninstall() {

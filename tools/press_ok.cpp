@@ -10,9 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
-#include <memory>
 #include <string>
 #include <vector>
+
+#include "scoped_handles.h"
 
 namespace {
 
@@ -36,6 +37,8 @@ std::string TextOf(HWND window) {
   return utf8;
 }
 
+void ReleaseScreenDc(HDC screen) { ReleaseDC(nullptr, screen); }
+
 // The pixels of a screen area, or, given an icon, of that icon drawn on the area's
 // top-left colour: the icons leave their corners clear, so that is the box's background.
 std::vector<DWORD> Pixels(const RECT& area, HICON icon) {
@@ -44,11 +47,9 @@ std::vector<DWORD> Pixels(const RECT& area, HICON icon) {
   const BITMAPINFO format = {{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
   void* bits = nullptr;
   // Declared before the DC that holds it, so that it is freed after the DC lets go of it.
-  const std::unique_ptr<HBITMAP__, decltype(&DeleteObject)> bitmap(
-      CreateDIBSection(nullptr, &format, DIB_RGB_COLORS, &bits, nullptr, 0), DeleteObject);
-  const auto releaseScreen = [](HDC screen) { ReleaseDC(nullptr, screen); };
-  const std::unique_ptr<HDC__, decltype(releaseScreen)> screen(GetDC(nullptr), releaseScreen);
-  const std::unique_ptr<HDC__, decltype(&DeleteDC)> memory(CreateCompatibleDC(screen.get()), DeleteDC);
+  const UniqueAny<HBITMAP, DeleteObject> bitmap(CreateDIBSection(nullptr, &format, DIB_RGB_COLORS, &bits, nullptr, 0));
+  const UniqueAny<HDC, ReleaseScreenDc> screen(GetDC(nullptr));
+  const UniqueAny<HDC, DeleteDC> memory(CreateCompatibleDC(screen.get()));
   if (!bitmap || !memory) return {};
   SelectObject(memory.get(), bitmap.get());
   StretchBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top, icon ? 1 : width, icon ? 1 : height,
