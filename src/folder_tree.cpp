@@ -78,8 +78,9 @@ void ClearReadOnlyBit(const std::wstring& path, DWORD reparseTag) {
   }
 }
 
-// Removes an empty folder, or a link to a folder as a link. Windows does not remove a
-// folder while a listing of it is open: callers close it first.
+// Removes an empty folder, or a link to a folder as a link. RemoveDirectoryW only marks a
+// folder for deletion: it goes when the last handle to it is closed (its documentation),
+// so callers close their listing of it first, and its parent can go right after.
 void RemoveEmptiedFolder(const std::wstring& path, DWORD reparseTag) {
   ClearReadOnlyBit(path, reparseTag);
   RemoveDirectoryW(path.c_str());
