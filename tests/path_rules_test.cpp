@@ -23,7 +23,6 @@ const struct {
     {LR"(C:\)", 3, false, L"", nullptr},
     {LR"(C:\keep\)", 3, false, L"", nullptr},
     {LR"(C:\keep\..)", 3, false, L"", nullptr},
-    {LR"(C:\keep\\a)", 3, false, L"", nullptr},
     {LR"(C:\OrvantoServer)", 3, true, LR"(C:\)", LR"(\\?\C:\OrvantoServer)"},
     {LR"(c:\Program Files\OrvantoServer)", 3, true, LR"(c:\Program Files)", LR"(\\?\c:\Program Files\OrvantoServer)"},
     {LR"(\\?\C:)", 0, false, L"", nullptr},
