@@ -1,0 +1,93 @@
+#include "entry_handles.h"
+
+#include <winternl.h>
+
+#include <initializer_list>
+
+namespace {
+
+// What opening an entry asks for: to list a folder, to delete it, and to read and write its
+// attributes, since the read-only bit may have to be cleared first. Where that is refused,
+// or a program holding the entry open shares no deletion, it is opened without deleting
+// (a folder may still be emptied) or without writing attributes (deleting may still work).
+constexpr ACCESS_MASK kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+constexpr ACCESS_MASK kFolderAccesses[] = {kDeleteAccess | FILE_LIST_DIRECTORY,
+                                           FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE};
+constexpr ACCESS_MASK kFileAccesses[] = {kDeleteAccess, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE};
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022L);
+constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
+
+OpenedEntry WithAttributes(UniqueFileHandle handle) {
+  FILE_ATTRIBUTE_TAG_INFO self = {};
+  if (!handle || !GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &self, sizeof self)) return {};
+  return {std::move(handle), {self.FileAttributes, self.ReparseTag}};
+}
+
+// FileDispositionInfoEx and its FILE_DISPOSITION_INFO_EX flags (DELETE, POSIX_SEMANTICS,
+// IGNORE_READONLY_ATTRIBUTE). Windows' headers name them only for builds that require
+// Windows 10 1607 or 1809, which this one does not.
+constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD kDeleteAtOnceIgnoringReadOnly = 0x1 | 0x2 | 0x10;
+
+// Attributes of 0 would leave them as they are (FILE_BASIC_INFO), so none is NORMAL. Times
+// of 0 are left as they are.
+bool SetAttributes(HANDLE handle, DWORD attributes) {
+  FILE_BASIC_INFO basic = {};
+  basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != FALSE;
+}
+
+}  // namespace
+
+OpenedEntry OpenEntryBelow(HANDLE folder, wchar_t* name, DWORD nameBytes, bool isFolder) {
+  UNICODE_STRING relativeName = {static_cast<USHORT>(nameBytes), static_cast<USHORT>(nameBytes), name};
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &relativeName, 0, folder, nullptr);
+  for (const ACCESS_MASK access : isFolder ? kFolderAccesses : kFileAccesses) {
+    HANDLE opened = nullptr;
+    IO_STATUS_BLOCK status = {};
+    // FILE_OPEN_REPARSE_POINT opens a link itself. Relative to a handle, the name is looked
+    // up in that folder alone, whatever has happened to the path that led to it.
+    const NTSTATUS result = NtCreateFile(&opened, access, &object, &status, nullptr, 0, kShareAll, FILE_OPEN,
+                                         FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (result >= 0) return WithAttributes(UniqueFileHandle(opened));
+    if (result != kStatusAccessDenied && result != kStatusSharingViolation) break;
+  }
+  return {};
+}
+
+OpenedEntry OpenFolderAt(const std::wstring& path, bool followLinks) {
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  for (const ACCESS_MASK access : kFolderAccesses) {
+    UniqueFileHandle folder(CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
+    if (folder) return WithAttributes(std::move(folder));
+    if (GetLastError() != ERROR_ACCESS_DENIED && GetLastError() != ERROR_SHARING_VIOLATION) break;
+  }
+  return {};
+}
+
+// FileDispositionInfoEx with POSIX semantics removes the name at once, even while another
+// program holds the entry open with deletion shared (a scanner, the indexer), so the folder
+// above can go; and it ignores the read-only bit, so that a file that stays keeps it, and
+// so do its other hard links. Windows before 10 1809 and file systems such as FAT refuse
+// the class or the flags (ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED or
+// ERROR_INVALID_FUNCTION; Wine 8 answers ERROR_INVALID_PARAMETER): then the bit is cleared
+// through the same handle, put back if the deletion is refused, and the entry marked for
+// deletion (FileDispositionInfo), which happens when its last handle is closed.
+void DeleteThrough(const OpenedEntry& entry, DeletionMode& mode) {
+  if (!mode.oneStepRefused) {
+    DWORD oneStep = kDeleteAtOnceIgnoringReadOnly;
+    if (SetFileInformationByHandle(entry.handle.get(), kFileDispositionInfoEx, &oneStep, sizeof oneStep)) return;
+    const DWORD error = GetLastError();
+    if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return;
+    mode.oneStepRefused = true;
+  }
+  const DWORD attributes = entry.attributes.attributes;
+  const bool clearsBit = (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+                         SetAttributes(entry.handle.get(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+  FILE_DISPOSITION_INFO marked = {TRUE};
+  if (!SetFileInformationByHandle(entry.handle.get(), FileDispositionInfo, &marked, sizeof marked) && clearsBit) {
+    SetAttributes(entry.handle.get(), attributes);
+  }
+}
