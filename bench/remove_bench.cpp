@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "entry_handles.h"
 #include "folder_tree.h"
 #include "scoped_handles.h"
 
@@ -37,10 +38,17 @@ namespace {
 constexpr int kMaxDepth = 6;  // of a folder below the top one
 constexpr DWORD kFileBytes = 1024;
 
+// An entry's "\\?\" path, its name, and the index of its folder in Tree::folders.
+struct Entry {
+  std::wstring path;
+  std::wstring name;
+  std::size_t folder;
+};
+
 struct Tree {
-  std::wstring top;                                  // as a caller names it
-  std::vector<std::wstring> folders;                 // "\\?\" paths, parents first, the top first of all
-  std::vector<std::pair<std::wstring, bool>> files;  // "\\?\" path, read-only
+  std::wstring top;                           // as a caller names it
+  std::vector<Entry> folders;                 // parents first, the top first of all
+  std::vector<std::pair<Entry, bool>> files;  // and whether it is read-only
 };
 
 // A plain 32-bit linear congruential generator rather than <random>'s distributions, whose
@@ -54,17 +62,19 @@ Tree MakeShape(const std::wstring& top, long files) {
     state = state * 69069u + 1u;  // wraps modulo 2^32
     return (state >> 16) % bound;
   };
-  Tree tree{top, {L"\\\\?\\" + top}, {}};
+  Tree tree{top, {{L"\\\\?\\" + top, L"", 0}}, {}};
   std::vector<std::pair<std::size_t, int>> canHoldFolders{{0, 0}};  // index in tree.folders, depth
   for (long i = 1; i <= files / 10; ++i) {
     const auto [parent, depth] = canHoldFolders[below(canHoldFolders.size())];
-    tree.folders.push_back(tree.folders[parent] + L"\\d" + std::to_wstring(i));
+    const std::wstring name = L"d" + std::to_wstring(i);
+    tree.folders.push_back({tree.folders[parent].path + L"\\" + name, name, parent});
     if (depth + 1 < kMaxDepth) canHoldFolders.emplace_back(tree.folders.size() - 1, depth + 1);
   }
   // One file in twenty is read-only, spread evenly rather than drawn, so that the share is exact.
   for (long j = 0; j < files; ++j) {
-    const std::wstring& folder = tree.folders[below(tree.folders.size())];
-    tree.files.emplace_back(folder + L"\\f" + std::to_wstring(j) + L".dat", j % 20 == 19);
+    const std::size_t folder = below(tree.folders.size());
+    const std::wstring name = L"f" + std::to_wstring(j) + L".dat";
+    tree.files.push_back({{tree.folders[folder].path + L"\\" + name, name, folder}, j % 20 == 19});
   }
   return tree;
 }
@@ -72,15 +82,15 @@ Tree MakeShape(const std::wstring& top, long files) {
 // A read-only file is made so from the start; the handle that creates it may still write.
 // False, with GetLastError saying why, when something could not be made.
 bool Build(const Tree& tree) {
-  for (const std::wstring& folder : tree.folders) {
-    if (!CreateDirectoryW(folder.c_str(), nullptr)) return false;
+  for (const Entry& folder : tree.folders) {
+    if (!CreateDirectoryW(folder.path.c_str(), nullptr)) return false;
   }
   const std::string payload(kFileBytes, 'x');
-  for (const auto& [path, readOnly] : tree.files) {
+  for (const auto& [file, readOnly] : tree.files) {
     const DWORD attributes = readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
-    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
+    const UniqueFileHandle made(CreateFileW(file.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
     DWORD written = 0;
-    if (!file || !WriteFile(file.get(), payload.data(), kFileBytes, &written, nullptr)) return false;
+    if (!made || !WriteFile(made.get(), payload.data(), kFileBytes, &written, nullptr)) return false;
   }
   return true;
 }
@@ -88,21 +98,38 @@ bool Build(const Tree& tree) {
 // How many of the tree's files and folders are still there: the methods' own answers do
 // not say, since Wine reports success for some deletions it did not do.
 long CountLeft(const Tree& tree) {
-  if (GetFileAttributesW(tree.folders[0].c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
+  if (GetFileAttributesW(tree.folders[0].path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
   long left = 0;
-  for (const auto& file : tree.files) left += GetFileAttributesW(file.first.c_str()) != INVALID_FILE_ATTRIBUTES;
-  for (const auto& folder : tree.folders) left += GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES;
+  for (const auto& file : tree.files) left += GetFileAttributesW(file.first.path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  for (const auto& folder : tree.folders) left += GetFileAttributesW(folder.path.c_str()) != INVALID_FILE_ATTRIBUTES;
   return left;
 }
 
-// What RemoveFolderTree's own calls cost with nothing to find them: no listing, no
-// attribute reads.
+// What RemoveFolderTree's own calls for each entry cost with no listing to find the
+// entries, from the tree's list of names: each folder opened below its folder's handle and
+// its attributes read, each file opened below its folder's and deleted, then the folders
+// deleted, deepest first.
 void WithItsCallsAlone(const Tree& tree) {
-  for (const auto& [path, readOnly] : tree.files) {
-    if (readOnly) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(path.c_str());
+  DeletionMode mode;
+  std::vector<UniqueFileHandle> folders;
+  folders.push_back(std::move(OpenFolderAt(tree.folders[0].path, false).handle));
+  for (std::size_t i = 1; i < tree.folders.size(); ++i) {
+    std::wstring name = tree.folders[i].name;
+    folders.push_back(WithAttributes(OpenEntryBelow(folders[tree.folders[i].folder].get(), name.data(),
+                                                    static_cast<DWORD>(name.size() * sizeof(wchar_t)), true))
+                          .handle);
   }
-  for (auto folder = tree.folders.rbegin(); folder != tree.folders.rend(); ++folder) RemoveDirectoryW(folder->c_str());
+  for (const auto& [file, readOnly] : tree.files) {
+    std::wstring name = file.name;
+    DeleteThrough(OpenEntryBelow(folders[file.folder].get(), name.data(),
+                                 static_cast<DWORD>(name.size() * sizeof(wchar_t)), false)
+                      .get(),
+                  mode);
+  }
+  while (!folders.empty()) {
+    DeleteThrough(folders.back().get(), mode);
+    folders.pop_back();
+  }
 }
 
 void WithShellFileOperation(const Tree& tree) {
@@ -234,6 +261,9 @@ bool TimeMethods(const Tree& tree, const Options& options) {
   for (long m = 0; m < options.methods; ++m) {
     std::printf("| %ls | %.0f | %.0f | %.2f | %ld |\n", kMethods[m].name, Median(rates[m]),
                 *std::min_element(rates[m].begin(), rates[m].end()), Median(rates[m]) / ours, left[m]);
+  }
+  if (options.methods >= 2) {
+    std::printf("\nRemoveFolderTree reaches %.2f of its calls alone: the rest is listing.\n", ours / Median(rates[1]));
   }
   return true;
 }

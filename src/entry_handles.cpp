@@ -18,11 +18,6 @@ constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022L);
 constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
 
-OpenedEntry WithAttributes(UniqueFileHandle handle) {
-  FILE_ATTRIBUTE_TAG_INFO self = {};
-  if (!handle || !GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &self, sizeof self)) return {};
-  return {std::move(handle), {self.FileAttributes, self.ReparseTag}};
-}
 
 // FileDispositionInfoEx and its FILE_DISPOSITION_INFO_EX flags (DELETE, POSIX_SEMANTICS,
 // IGNORE_READONLY_ATTRIBUTE). Windows' headers name them only for builds that require
@@ -40,21 +35,23 @@ bool SetAttributes(HANDLE handle, DWORD attributes) {
 
 }  // namespace
 
-OpenedEntry OpenEntryBelow(HANDLE folder, wchar_t* name, DWORD nameBytes, bool isFolder) {
+UniqueFileHandle OpenEntryBelow(HANDLE folder, wchar_t* name, DWORD nameBytes, bool isFolder) {
   UNICODE_STRING relativeName = {static_cast<USHORT>(nameBytes), static_cast<USHORT>(nameBytes), name};
   OBJECT_ATTRIBUTES object;
   InitializeObjectAttributes(&object, &relativeName, 0, folder, nullptr);
+  // FILE_OPEN_REPARSE_POINT opens a link itself. Relative to a handle, the name is looked up
+  // in that folder alone, whatever has happened to the path that led to it.
+  const ULONG options = FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
+                        (isFolder ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE);
   for (const ACCESS_MASK access : isFolder ? kFolderAccesses : kFileAccesses) {
     HANDLE opened = nullptr;
     IO_STATUS_BLOCK status = {};
-    // FILE_OPEN_REPARSE_POINT opens a link itself. Relative to a handle, the name is looked
-    // up in that folder alone, whatever has happened to the path that led to it.
-    const NTSTATUS result = NtCreateFile(&opened, access, &object, &status, nullptr, 0, kShareAll, FILE_OPEN,
-                                         FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    if (result >= 0) return WithAttributes(UniqueFileHandle(opened));
+    const NTSTATUS result =
+        NtCreateFile(&opened, access, &object, &status, nullptr, 0, kShareAll, FILE_OPEN, options, nullptr, 0);
+    if (result >= 0) return UniqueFileHandle(opened);
     if (result != kStatusAccessDenied && result != kStatusSharingViolation) break;
   }
-  return {};
+  return UniqueFileHandle();
 }
 
 OpenedEntry OpenFolderAt(const std::wstring& path, bool followLinks) {
@@ -67,27 +64,39 @@ OpenedEntry OpenFolderAt(const std::wstring& path, bool followLinks) {
   return {};
 }
 
+OpenedEntry WithAttributes(UniqueFileHandle handle) {
+  FILE_ATTRIBUTE_TAG_INFO self = {};
+  if (!handle || !GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &self, sizeof self)) return {};
+  return {std::move(handle), {self.FileAttributes, self.ReparseTag}};
+}
+
 // FileDispositionInfoEx with POSIX semantics removes the name at once, even while another
 // program holds the entry open with deletion shared (a scanner, the indexer), so the folder
 // above can go; and it ignores the read-only bit, so that a file that stays keeps it, and
 // so do its other hard links. Windows before 10 1809 and file systems such as FAT refuse
 // the class or the flags (ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED or
-// ERROR_INVALID_FUNCTION; Wine 8 answers ERROR_INVALID_PARAMETER): then the bit is cleared
-// through the same handle, put back if the deletion is refused, and the entry marked for
-// deletion (FileDispositionInfo), which happens when its last handle is closed.
-void DeleteThrough(const OpenedEntry& entry, DeletionMode& mode) {
+// ERROR_INVALID_FUNCTION; Wine 8 answers ERROR_INVALID_PARAMETER): then the entry is
+// marked for deletion (FileDispositionInfo), which happens when its last handle is closed.
+// That is refused for a read-only entry (STATUS_CANNOT_DELETE, ERROR_ACCESS_DENIED): its
+// bit is cleared through the same handle, as read from it now, and put back if the
+// deletion is still refused.
+void DeleteThrough(HANDLE entry, DeletionMode& mode) {
   if (!mode.oneStepRefused) {
     DWORD oneStep = kDeleteAtOnceIgnoringReadOnly;
-    if (SetFileInformationByHandle(entry.handle.get(), kFileDispositionInfoEx, &oneStep, sizeof oneStep)) return;
+    if (SetFileInformationByHandle(entry, kFileDispositionInfoEx, &oneStep, sizeof oneStep)) return;
     const DWORD error = GetLastError();
     if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return;
     mode.oneStepRefused = true;
   }
-  const DWORD attributes = entry.attributes.attributes;
-  const bool clearsBit = (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-                         SetAttributes(entry.handle.get(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
   FILE_DISPOSITION_INFO marked = {TRUE};
-  if (!SetFileInformationByHandle(entry.handle.get(), FileDispositionInfo, &marked, sizeof marked) && clearsBit) {
-    SetAttributes(entry.handle.get(), attributes);
+  if (SetFileInformationByHandle(entry, FileDispositionInfo, &marked, sizeof marked)) return;
+  FILE_BASIC_INFO basic = {};
+  const DWORD readOnly = FILE_ATTRIBUTE_READONLY;
+  if (GetLastError() != ERROR_ACCESS_DENIED || !GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof basic) ||
+      (basic.FileAttributes & readOnly) == 0 || !SetAttributes(entry, basic.FileAttributes & ~readOnly)) {
+    return;
+  }
+  if (!SetFileInformationByHandle(entry, FileDispositionInfo, &marked, sizeof marked)) {
+    SetAttributes(entry, basic.FileAttributes);
   }
 }

@@ -16,14 +16,18 @@ struct OpenedEntry {
 };
 
 // Opens the entry `name` (`nameBytes` long, not terminated) of the folder open as
-// `folder`, itself and not what it may point at, for listing (`isFolder`) and deleting.
+// `folder`, itself and not what it may point at, for deleting and, as a folder
+// (`isFolder`), for listing. It must be a folder if `isFolder`, and no folder otherwise.
 // Empty when it cannot be opened.
-OpenedEntry OpenEntryBelow(HANDLE folder, wchar_t* name, DWORD nameBytes, bool isFolder);
+UniqueFileHandle OpenEntryBelow(HANDLE folder, wchar_t* name, DWORD nameBytes, bool isFolder);
 
 // Opens the folder at `path` ("\\?\" form) for listing and deleting: itself, or with
 // `followLinks` what every link on the way leads to. Empty when it cannot be opened, with
 // GetLastError saying why.
 OpenedEntry OpenFolderAt(const std::wstring& path, bool followLinks);
+
+// The entry open as `handle`, with its attributes read from it; empty when they cannot be.
+OpenedEntry WithAttributes(UniqueFileHandle handle);
 
 // What deleting has learnt of the file system: whether it refuses to delete in one step
 // that ignores the read-only bit.
@@ -32,4 +36,4 @@ struct DeletionMode {
 };
 
 // Deletes the entry open as `entry`: a file, an empty folder, or a link itself.
-void DeleteThrough(const OpenedEntry& entry, DeletionMode& mode);
+void DeleteThrough(HANDLE entry, DeletionMode& mode);

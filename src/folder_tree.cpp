@@ -86,15 +86,22 @@ bool EmptyAndDelete(OpenedEntry top, DeletionMode& mode) {
     if (entry == nullptr) {
       // The folder's handle is closed before its parent's listing goes on: with the
       // deletion marked the old way, the folder goes only once its last handle is closed.
-      DeleteThrough(openFolders.back().folder, mode);
+      DeleteThrough(openFolders.back().folder.handle.get(), mode);
       openFolders.pop_back();
       if (openFolders.empty()) return true;
       continue;
     }
     if (IsDotOrDotDot(*entry)) continue;
     const EntryAttributes listed = Listed(*entry);
-    OpenedEntry opened = OpenEntryBelow(openFolders.back().folder.handle.get(), entry->FileName,
-                                        entry->FileNameLength, (listed.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    const bool isFolder = (listed.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    UniqueFileHandle handle =
+        OpenEntryBelow(openFolders.back().folder.handle.get(), entry->FileName, entry->FileNameLength, isFolder);
+    // A name listed as a plain file and opened as no folder and as itself is one entry of
+    // this folder, whatever is there by now (a link put in its place included): deleting
+    // it removes nothing else. Its attributes are not read, a request less for most entries.
+    OpenedEntry opened = isFolder || (listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+                             ? WithAttributes(std::move(handle))
+                             : OpenedEntry{std::move(handle), listed};
     if (!opened.handle) continue;  // it stays, and so do the folders above it
     switch (KindOf(listed, opened.attributes)) {
       case EntryKind::kFolder:
@@ -102,10 +109,10 @@ bool EmptyAndDelete(OpenedEntry top, DeletionMode& mode) {
         break;
       case EntryKind::kLink:
         // Under Wine the handle is always the target's, so links stay there.
-        if (IsLinkItself(opened.attributes)) DeleteThrough(opened, mode);
+        if (IsLinkItself(opened.attributes)) DeleteThrough(opened.handle.get(), mode);
         break;
       case EntryKind::kFile:
-        DeleteThrough(opened, mode);
+        DeleteThrough(opened.handle.get(), mode);
         break;
     }
   }
@@ -140,7 +147,7 @@ bool RemoveThroughLink(const std::wstring& path, const OpenedEntry& link, Deleti
   OpenedEntry target = OpenFolderAt(path, true);
   if (!target.handle) {
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
-    if (IsLinkItself(link.attributes)) DeleteThrough(link, mode);
+    if (IsLinkItself(link.attributes)) DeleteThrough(link.handle.get(), mode);
     return true;
   }
   // The link's own folder resolved too, so that a link or short name on the way to it
@@ -152,7 +159,7 @@ bool RemoveThroughLink(const std::wstring& path, const OpenedEntry& link, Deleti
       KindOf(target.attributes, target.attributes) != EntryKind::kFolder || !EmptyAndDelete(std::move(target), mode)) {
     return false;
   }
-  if (!IsFolderStillThere(targetPath) && IsLinkItself(link.attributes)) DeleteThrough(link, mode);
+  if (!IsFolderStillThere(targetPath) && IsLinkItself(link.attributes)) DeleteThrough(link.handle.get(), mode);
   return true;
 }
 
