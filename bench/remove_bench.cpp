@@ -88,7 +88,8 @@ bool Build(const Tree& tree) {
   const std::string payload(kFileBytes, 'x');
   for (const auto& [file, readOnly] : tree.files) {
     const DWORD attributes = readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
-    const UniqueFileHandle made(CreateFileW(file.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
+    const UniqueFileHandle made(
+        CreateFileW(file.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
     DWORD written = 0;
     if (!made || !WriteFile(made.get(), payload.data(), kFileBytes, &written, nullptr)) return false;
   }

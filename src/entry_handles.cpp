@@ -18,7 +18,6 @@ constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022L);
 constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
 
-
 // FileDispositionInfoEx and its FILE_DISPOSITION_INFO_EX flags (DELETE, POSIX_SEMANTICS,
 // IGNORE_READONLY_ATTRIBUTE). Windows' headers name them only for builds that require
 // Windows 10 1607 or 1809, which this one does not.
@@ -35,10 +34,13 @@ bool SetAttributes(HANDLE handle, DWORD attributes) {
 
 }  // namespace
 
+// NOLINTNEXTLINE(readability-non-const-parameter): UNICODE_STRING holds a non-const buffer
 UniqueFileHandle OpenEntryBelow(HANDLE folder, wchar_t* name, DWORD nameBytes, bool isFolder) {
   UNICODE_STRING relativeName = {static_cast<USHORT>(nameBytes), static_cast<USHORT>(nameBytes), name};
-  OBJECT_ATTRIBUTES object;
-  InitializeObjectAttributes(&object, &relativeName, 0, folder, nullptr);
+  OBJECT_ATTRIBUTES object = {};
+  object.Length = sizeof object;
+  object.RootDirectory = folder;
+  object.ObjectName = &relativeName;
   // FILE_OPEN_REPARSE_POINT opens a link itself. Relative to a handle, the name is looked up
   // in that folder alone, whatever has happened to the path that led to it.
   const ULONG options = FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
@@ -92,7 +94,8 @@ void DeleteThrough(HANDLE entry, DeletionMode& mode) {
   if (SetFileInformationByHandle(entry, FileDispositionInfo, &marked, sizeof marked)) return;
   FILE_BASIC_INFO basic = {};
   const DWORD readOnly = FILE_ATTRIBUTE_READONLY;
-  if (GetLastError() != ERROR_ACCESS_DENIED || !GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof basic) ||
+  if (GetLastError() != ERROR_ACCESS_DENIED ||
+      !GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof basic) ||
       (basic.FileAttributes & readOnly) == 0 || !SetAttributes(entry, basic.FileAttributes & ~readOnly)) {
     return;
   }

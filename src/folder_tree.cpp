@@ -104,16 +104,12 @@ bool EmptyAndDelete(OpenedEntry top, DeletionMode& mode) {
                              : OpenedEntry{std::move(handle), listed};
     if (!opened.handle) continue;  // it stays, and so do the folders above it
     switch (KindOf(listed, opened.attributes)) {
-      case EntryKind::kFolder:
-        openFolders.push_back({std::move(opened)});
-        break;
+      case EntryKind::kFolder: openFolders.push_back({std::move(opened)}); break;
       case EntryKind::kLink:
         // Under Wine the handle is always the target's, so links stay there.
         if (IsLinkItself(opened.attributes)) DeleteThrough(opened.handle.get(), mode);
         break;
-      case EntryKind::kFile:
-        DeleteThrough(opened.handle.get(), mode);
-        break;
+      case EntryKind::kFile: DeleteThrough(opened.handle.get(), mode); break;
     }
   }
 }
@@ -186,12 +182,9 @@ bool RemoveFolderTree(const std::wstring& folderPath) {
   if (!top.handle) return false;
   DeletionMode mode;
   switch (KindOf(listed, top.attributes)) {
-    case EntryKind::kLink:
-      return RemoveThroughLink(path, top, mode);
-    case EntryKind::kFolder:
-      return EmptyAndDelete(std::move(top), mode);
-    case EntryKind::kFile:
-      break;
+    case EntryKind::kLink: return RemoveThroughLink(path, top, mode);
+    case EntryKind::kFolder: return EmptyAndDelete(std::move(top), mode);
+    case EntryKind::kFile: break;
   }
   return false;
 }
