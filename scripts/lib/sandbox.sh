@@ -41,6 +41,10 @@ sandbox_add_programs() { install -D -t "$TOOLS" "$@"; }
 
 sandbox_stop() { wine_run --stop; }
 
+# Boots the sandbox on a virtual display of its own, started before Wine's desktop process
+# can take another, where Wine places and frames its windows itself, and adds the programs.
+sandbox_up() { sandbox_boot && xvfb_start && wine_windows_managed N && sandbox_add_programs "$@"; }
+
 # Removes the sandbox, but only a folder that is one.
 sandbox_discard() {
   [ ! -f "$WINEPREFIX/system.reg" ] || rm -rf "$WINEPREFIX"
