@@ -1,5 +1,5 @@
-// Owners for the kinds of handle the program and its tools open. Each type is named for
-// the call that closes it, so a handle can only ever be closed the way Windows expects.
+// Owners for the kinds of handle the program and its tools open, each named for the call that closes it.
+// The HANDLE owners each take any HANDLE, which to the compiler is one type: the caller picks the owner that fits.
 #pragma once
 
 #include <windows.h>

@@ -27,6 +27,8 @@ constexpr char kAllUninstalled[] = "All applications have been uninstalled";
 constexpr char kSomeFilesRemain[] = "Some files could not be removed";
 constexpr char kNothingInstalled[] = "No application installed";
 
+// 1 whatever happened: deployment tools and scripts written for this uninstaller take 1 to
+// mean that it ran. The message box tells the outcome.
 constexpr int kExitCode = 1;
 
 // Fills `path` with a shell folder's location followed by `name`. False when either step
@@ -65,6 +67,9 @@ int RunUninstall() {
   }
 
   const char* message = anyLeftBehind ? kSomeFilesRemain : anyFound ? kAllUninstalled : kNothingInstalled;
+  // One box for every outcome, information icon included, so that tools reading it see one
+  // style; the text carries the outcome. MB_DEFBUTTON2 is kept from the style value 0x140
+  // the box has always had: with one button Windows makes OK the default anyway.
   MessageBoxA(nullptr, message, kCaption, MB_OK | MB_ICONINFORMATION | MB_DEFBUTTON2);
   return kExitCode;
 }

@@ -4,7 +4,8 @@
 //
 //   press-ok.exe [--leave-open]     (--leave-open: only reads; someone else closes the box)
 //
-// Exits 1 when no box is on screen within 30 s, or it does not close within 10 s of OK.
+// Exits 1 when no box is on screen within 30 s, or it does not close within 10 s of OK. What
+// it waited for, and how long, goes to stderr, for the caller to show when a check fails.
 #include <windows.h>
 
 #include <cstdio>
@@ -19,14 +20,30 @@ namespace {
 
 constexpr DWORD kPollMilliseconds = 50;
 
-// Waits until `done` holds, or `seconds` have passed.
+// Waits until `done` holds, or `seconds` have passed, and says on stderr how long it took.
 template <typename Condition>
-bool WaitFor(Condition done, int seconds) {
+bool WaitFor(int seconds, const char* what, Condition done) {
+  const ULONGLONG start = GetTickCount64();
+  bool held = true;
   for (int waited = 0; !done(); waited += kPollMilliseconds) {
-    if (waited >= seconds * 1000) return false;
+    if (waited >= seconds * 1000) {
+      held = false;
+      break;
+    }
     Sleep(kPollMilliseconds);
   }
-  return true;
+  std::fprintf(stderr, "press-ok: waited %llu ms for %s%s\n", GetTickCount64() - start, what,
+               held ? "" : ", and gave up");
+  return held;
+}
+
+// The first visible message box. A hidden dialog window may come first, so each is asked.
+HWND VisibleBox() {
+  HWND box = nullptr;
+  while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr) {
+    if (IsWindowVisible(box) != FALSE) return box;
+  }
+  return nullptr;
 }
 
 std::string TextOf(HWND window) {
@@ -78,14 +95,11 @@ const char* IconShown(HWND iconControl) {
 
 int main(int argc, char** argv) {
   const bool leaveOpen = argc > 1 && std::strcmp(argv[1], "--leave-open") == 0;
-  // Found by class, any caption: FindWindowW would match the caption whatever its case,
+  // Found by class, any caption: FindWindowExW would match the caption whatever its case,
   // and the caption is for the caller to check. A click sent before the box is shown is
   // lost, so only a visible box counts.
   HWND box = nullptr;
-  if (!WaitFor([&] { return IsWindowVisible(box = FindWindowW(L"#32770", nullptr)) != FALSE; }, 30)) {
-    std::fputs("press-ok: no message box appeared within 30 s\n", stderr);
-    return 1;
-  }
+  if (!WaitFor(30, "a visible message box", [&] { return (box = VisibleBox()) != nullptr; })) return 1;
   std::string icon = "none";
   std::string buttons;
   for (HWND control = GetWindow(box, GW_CHILD); control != nullptr; control = GetWindow(control, GW_HWNDNEXT)) {
@@ -93,7 +107,9 @@ int main(int argc, char** argv) {
     GetClassNameW(control, kind, static_cast<int>(std::size(kind)));
     if (lstrcmpiW(kind, L"Button") == 0) buttons += (buttons.empty() ? "" : " ") + TextOf(control);
     if (lstrcmpiW(kind, L"Static") == 0 && (GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-      icon = IconShown(control);
+      // A box is visible before its process has drawn it, and Wine hands the drawing to the
+      // X server later still: the icon is read off the screen until one is there.
+      WaitFor(5, "the icon on screen", [&] { return (icon = IconShown(control)) != "unknown"; });
     }
   }
   // 0xFFFF: the id of the static control that holds a message box's text.
@@ -104,7 +120,5 @@ int main(int argc, char** argv) {
   // What the OK button itself sends the box when clicked; posted, so that this process
   // never waits on the other one's message loop.
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-  if (WaitFor([&] { return IsWindow(box) == FALSE; }, 10)) return 0;
-  std::fputs("press-ok: the message box did not close after OK\n", stderr);
-  return 1;
+  return WaitFor(10, "the box to close after OK", [&] { return IsWindow(box) == FALSE; }) ? 0 : 1;
 }

@@ -41,6 +41,10 @@ sandbox_add_programs() { install -D -t "$TOOLS" "$@"; }
 
 sandbox_stop() { wine_run --stop; }
 
+# Boots the sandbox on a virtual display of its own, started before Wine's desktop process
+# can take another, where Wine places and frames its windows itself, and adds the programs.
+sandbox_up() { sandbox_boot && xvfb_start && wine_windows_managed N && sandbox_add_programs "$@"; }
+
 # Removes the sandbox, but only a folder that is one.
 sandbox_discard() {
   [ ! -f "$WINEPREFIX/system.reg" ] || rm -rf "$WINEPREFIX"
@@ -164,19 +168,29 @@ uninstall_state_reset() { # [PATH...]
 
 # Runs the uninstaller with the given arguments while press-ok.exe reads its message box
 # and presses OK. Sets CAPTION, MESSAGE (its text) and BOX (its icon and buttons), all
-# empty when no box was read, and EXIT_CODE (the uninstaller's). With
-# PRESS_OK_LEAVE_OPEN=1 the box is only read: someone at the display closes it.
+# empty when no box was read, EXIT_CODE (the uninstaller's), and RUN_ACCOUNT, for a failed
+# check to show: when each program ended, and what Wine logged meanwhile, press-ok.exe's
+# stderr included (what it waited for, and how long). With PRESS_OK_LEAVE_OPEN=1 the box is
+# only read: someone at the display closes it.
 run_uninstaller() {
-  local leave=() limit=60 program said
+  local leave=() limit=60 program said start=${EPOCHREALTIME/./} logged pressed=0 read_at ended_at
   [ "${PRESS_OK_LEAVE_OPEN:-0}" = 0 ] || leave=(--leave-open) limit=1800
+  logged=$(stat -c %s "$WINE_LOG" 2>/dev/null || echo 0)
   # timeout ends a run whose box nobody closes, rather than the script waiting forever.
   "${AS_USER[@]}" timeout -k 5 "$limit" "$WINE_RUN" 'C:\orvanto-test\orvanto-uninstall.exe' "$@" </dev/null >/dev/null &
   program=$!
-  wine_run 'C:\orvanto-test\press-ok.exe' "${leave[@]}" </dev/null >"$WORK/box" || true
+  wine_run 'C:\orvanto-test\press-ok.exe' "${leave[@]}" </dev/null >"$WORK/box" || pressed=$?
+  read_at=$(((${EPOCHREALTIME/./} - start) / 1000))
   EXIT_CODE=0
   wait "$program" || EXIT_CODE=$?
+  ended_at=$(((${EPOCHREALTIME/./} - start) / 1000))
   mapfile -t said < <(tr -d '\r' <"$WORK/box")
   CAPTION=${said[0]:-} MESSAGE=${said[1]:-} BOX=${said[2]:-}
+  RUN_ACCOUNT=$(
+    echo "press-ok.exe ended with status $pressed after $read_at ms; the uninstaller, exit code $EXIT_CODE, after $ended_at ms"
+    echo "Wine's log meanwhile (the end):"
+    tail -c +$((logged + 1)) "$WINE_LOG" 2>/dev/null | tr -d '\r' | tail -n 20
+  )
 }
 
 # Prints the files and folders given and all below them as C: paths, sorted; read-only
