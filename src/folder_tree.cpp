@@ -128,6 +128,13 @@ std::wstring FinalPath(HANDLE handle) {
   }
 }
 
+// Deletes the link at `path` through a handle that is the link itself; under Wine, whose
+// handles on a Unix link are its target's, it stays.
+void DeleteLink(const std::wstring& path, DeletionMode& mode) {
+  const OpenedEntry link = OpenFolderAt(path, false);
+  if (link.handle && IsLinkItself(link.attributes)) DeleteThrough(link.handle.get(), mode);
+}
+
 // A program folder that was moved elsewhere, with a link left in its place, is removed
 // where it now is, if the path rules allow that target; any other link is not walked and
 // nothing is touched. Opening through the link tells: only "not found"
@@ -139,11 +146,11 @@ std::wstring FinalPath(HANDLE handle) {
 // (RemoveDirectoryW's documentation), so it goes only once its target is gone: while
 // anything of the moved folder stays, the program folder is still there to find and to say
 // so, and a second run finishes the job.
-bool RemoveThroughLink(const std::wstring& path, const OpenedEntry& link, DeletionMode& mode) {
+bool RemoveThroughLink(const std::wstring& path, DeletionMode& mode) {
   OpenedEntry target = OpenFolderAt(path, true);
   if (!target.handle) {
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
-    if (IsLinkItself(link.attributes)) DeleteThrough(link.handle.get(), mode);
+    DeleteLink(path, mode);
     return true;
   }
   // The link's own folder resolved too, so that a link or short name on the way to it
@@ -155,7 +162,7 @@ bool RemoveThroughLink(const std::wstring& path, const OpenedEntry& link, Deleti
       KindOf(target.attributes, target.attributes) != EntryKind::kFolder || !EmptyAndDelete(std::move(target), mode)) {
     return false;
   }
-  if (!IsFolderStillThere(targetPath) && IsLinkItself(link.attributes)) DeleteThrough(link.handle.get(), mode);
+  if (!IsFolderStillThere(targetPath)) DeleteLink(path, mode);
   return true;
 }
 
@@ -178,12 +185,13 @@ bool RemoveFolderTree(const std::wstring& folderPath) {
   const bool isReparse = (self.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   const EntryAttributes listed = {self.dwFileAttributes, isReparse ? self.dwReserved0 : 0};
 
+  // Under Wine a Unix link's target may refuse to open where the link is there: the listing
+  // alone sends it to be judged as a link.
   OpenedEntry top = OpenFolderAt(path, false);
-  if (!top.handle) return false;
   DeletionMode mode;
-  switch (KindOf(listed, top.attributes)) {
-    case EntryKind::kLink: return RemoveThroughLink(path, top, mode);
-    case EntryKind::kFolder: return EmptyAndDelete(std::move(top), mode);
+  switch (KindOf(listed, top.handle ? top.attributes : listed)) {
+    case EntryKind::kLink: return RemoveThroughLink(path, mode);
+    case EntryKind::kFolder: return top.handle && EmptyAndDelete(std::move(top), mode);
     case EntryKind::kFile: break;
   }
   return false;
