@@ -24,8 +24,9 @@ constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
 constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 constexpr DWORD kDeleteAtOnceIgnoringReadOnly = 0x1 | 0x2 | 0x10;
 
-// Attributes of 0 would leave them as they are (FILE_BASIC_INFO), so none is NORMAL. Times
-// of 0 are left as they are.
+// Attributes of 0 would leave them as they are, so none is NORMAL; times of 0 are left as
+// they are, and bits that cannot be set (directory, reparse point) are passed over
+// ([MS-FSA] FileBasicInformation).
 bool SetAttributes(HANDLE handle, DWORD attributes) {
   FILE_BASIC_INFO basic = {};
   basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;

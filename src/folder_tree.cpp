@@ -39,7 +39,7 @@ namespace {
 // A folder being emptied: its handle, through which it is listed and then deleted, and its
 // listing, read a buffer at a time. LONGLONG keeps the records' 8-byte alignment.
 struct OpenFolder {
-  OpenedEntry folder;
+  UniqueFileHandle handle;
   std::vector<LONGLONG> listing = std::vector<LONGLONG>(512);
   DWORD next = 0;      // byte offset of the next record in `listing`
   bool isRead = true;  // every record in `listing` handled: the next one must be read
@@ -53,7 +53,7 @@ FILE_FULL_DIR_INFO* NextEntry(OpenFolder& folder) {
     const FILE_INFO_BY_HANDLE_CLASS from = folder.isStarted ? FileFullDirectoryInfo : FileFullDirectoryRestartInfo;
     const DWORD bytes = static_cast<DWORD>(folder.listing.size() * sizeof(LONGLONG));
     folder.isStarted = true;
-    if (!GetFileInformationByHandleEx(folder.folder.handle.get(), from, records, bytes)) return nullptr;
+    if (!GetFileInformationByHandleEx(folder.handle.get(), from, records, bytes)) return nullptr;
     folder.next = 0;
     folder.isRead = false;
   }
@@ -77,7 +77,7 @@ EntryAttributes Listed(const FILE_FULL_DIR_INFO& entry) {
 
 // Empties the folder open as `top` and deletes it, each entry through its own handle.
 // False, with nothing touched, when the folder cannot be listed.
-bool EmptyAndDelete(OpenedEntry top, DeletionMode& mode) {
+bool EmptyAndDelete(UniqueFileHandle top, DeletionMode& mode) {
   std::vector<OpenFolder> openFolders;
   openFolders.push_back({std::move(top)});
   FILE_FULL_DIR_INFO* entry = NextEntry(openFolders.back());
@@ -86,7 +86,7 @@ bool EmptyAndDelete(OpenedEntry top, DeletionMode& mode) {
     if (entry == nullptr) {
       // The folder's handle is closed before its parent's listing goes on: with the
       // deletion marked the old way, the folder goes only once its last handle is closed.
-      DeleteThrough(openFolders.back().folder.handle.get(), mode);
+      DeleteThrough(openFolders.back().handle.get(), mode);
       openFolders.pop_back();
       if (openFolders.empty()) return true;
       continue;
@@ -95,7 +95,7 @@ bool EmptyAndDelete(OpenedEntry top, DeletionMode& mode) {
     const EntryAttributes listed = Listed(*entry);
     const bool isFolder = (listed.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     UniqueFileHandle handle =
-        OpenEntryBelow(openFolders.back().folder.handle.get(), entry->FileName, entry->FileNameLength, isFolder);
+        OpenEntryBelow(openFolders.back().handle.get(), entry->FileName, entry->FileNameLength, isFolder);
     // A name listed as a plain file and opened as no folder and as itself is one entry of
     // this folder, whatever is there by now (a link put in its place included): deleting
     // it removes nothing else. Its attributes are not read, a request less for most entries.
@@ -104,7 +104,7 @@ bool EmptyAndDelete(OpenedEntry top, DeletionMode& mode) {
                              : OpenedEntry{std::move(handle), listed};
     if (!opened.handle) continue;  // it stays, and so do the folders above it
     switch (KindOf(listed, opened.attributes)) {
-      case EntryKind::kFolder: openFolders.push_back({std::move(opened)}); break;
+      case EntryKind::kFolder: openFolders.push_back({std::move(opened.handle)}); break;
       case EntryKind::kLink:
         // Under Wine the handle is always the target's, so links stay there.
         if (IsLinkItself(opened.attributes)) DeleteThrough(opened.handle.get(), mode);
@@ -159,7 +159,8 @@ bool RemoveThroughLink(const std::wstring& path, DeletionMode& mode) {
   const OpenedEntry linkFolder = OpenFolderAt(FolderAbove(path), true);
   const std::wstring linkFolderPath = linkFolder.handle ? FinalPath(linkFolder.handle.get()) : L"";
   if (!MayWalkLinkTarget(path, linkFolderPath, targetPath) ||
-      KindOf(target.attributes, target.attributes) != EntryKind::kFolder || !EmptyAndDelete(std::move(target), mode)) {
+      KindOf(target.attributes, target.attributes) != EntryKind::kFolder ||
+      !EmptyAndDelete(std::move(target.handle), mode)) {
     return false;
   }
   if (!IsFolderStillThere(targetPath)) DeleteLink(path, mode);
@@ -191,7 +192,7 @@ bool RemoveFolderTree(const std::wstring& folderPath) {
   DeletionMode mode;
   switch (KindOf(listed, top.handle ? top.attributes : listed)) {
     case EntryKind::kLink: return RemoveThroughLink(path, mode);
-    case EntryKind::kFolder: return top.handle && EmptyAndDelete(std::move(top), mode);
+    case EntryKind::kFolder: return top.handle && EmptyAndDelete(std::move(top.handle), mode);
     case EntryKind::kFile: break;
   }
   return false;

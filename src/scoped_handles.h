@@ -1,5 +1,6 @@
-// Owners for the kinds of handle the program and its tools open, each named for the call that closes it.
-// The HANDLE owners each take any HANDLE, which to the compiler is one type: the caller picks the owner that fits.
+// Owners for the kinds of handle the program and its tools open, each named for the call
+// that closes it. The HANDLE owners all take any HANDLE, one type to the compiler: the
+// caller picks the owner whose call fits what opened the handle.
 #pragma once
 
 #include <windows.h>
