@@ -68,11 +68,11 @@ bool IsDotOrDotDot(const FILE_FULL_DIR_INFO& entry) {
   return entry.FileName[0] == L'.' && (length == 1 || (length == 2 && entry.FileName[1] == L'.'));
 }
 
-// An entry's reparse tag is in EaSize when it has the reparse-point bit ([MS-FSCC]
-// FileFullDirectoryInformation).
-EntryAttributes Listed(const FILE_FULL_DIR_INFO& entry) {
-  const bool isReparse = (entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  return {entry.FileAttributes, isReparse ? entry.EaSize : 0};
+// What a listing says of an entry. The field that holds its reparse tag (EaSize in a
+// handle's listing, [MS-FSCC] FileFullDirectoryInformation; dwReserved0 in FindFirstFileW's)
+// means that only when the entry has the reparse-point bit.
+EntryAttributes Listed(DWORD attributes, DWORD tagField) {
+  return {attributes, (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? tagField : 0};
 }
 
 // Empties the folder open as `top` and deletes it, each entry through its own handle.
@@ -92,7 +92,7 @@ bool EmptyAndDelete(UniqueFileHandle top, DeletionMode& mode) {
       continue;
     }
     if (IsDotOrDotDot(*entry)) continue;
-    const EntryAttributes listed = Listed(*entry);
+    const EntryAttributes listed = Listed(entry->FileAttributes, entry->EaSize);
     const bool isFolder = (listed.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     UniqueFileHandle handle =
         OpenEntryBelow(openFolders.back().handle.get(), entry->FileName, entry->FileNameLength, isFolder);
@@ -128,6 +128,14 @@ std::wstring FinalPath(HANDLE handle) {
   }
 }
 
+// The final path of the folder at `path`, through every link on the way; empty when it
+// cannot be opened or told. No access is asked for: the handle only names the folder.
+std::wstring FinalPathAt(const std::wstring& path) {
+  const UniqueFileHandle folder(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return folder ? FinalPath(folder.get()) : L"";
+}
+
 // Deletes the link at `path` through a handle that is the link itself; under Wine, whose
 // handles on a Unix link are its target's, it stays.
 void DeleteLink(const std::wstring& path, DeletionMode& mode) {
@@ -153,12 +161,10 @@ bool RemoveThroughLink(const std::wstring& path, DeletionMode& mode) {
     DeleteLink(path, mode);
     return true;
   }
-  // The link's own folder resolved too, so that a link or short name on the way to it
+  // The link's own folder is resolved too, so that a link or short name on the way to it
   // cannot hide that the target is that folder or above it.
   const std::wstring targetPath = FinalPath(target.handle.get());
-  const OpenedEntry linkFolder = OpenFolderAt(FolderAbove(path), true);
-  const std::wstring linkFolderPath = linkFolder.handle ? FinalPath(linkFolder.handle.get()) : L"";
-  if (!MayWalkLinkTarget(path, linkFolderPath, targetPath) ||
+  if (!MayWalkLinkTarget(path, FinalPathAt(FolderAbove(path)), targetPath) ||
       KindOf(target.attributes, target.attributes) != EntryKind::kFolder ||
       !EmptyAndDelete(std::move(target.handle), mode)) {
     return false;
@@ -183,8 +189,7 @@ bool RemoveFolderTree(const std::wstring& folderPath) {
   // What the folder above lists the program folder as: under Wine the only word on a link.
   WIN32_FIND_DATAW self = {};
   if (!UniqueFindHandle(FindFirstFileW(path.c_str(), &self))) return false;
-  const bool isReparse = (self.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  const EntryAttributes listed = {self.dwFileAttributes, isReparse ? self.dwReserved0 : 0};
+  const EntryAttributes listed = Listed(self.dwFileAttributes, self.dwReserved0);
 
   // Under Wine a Unix link's target may refuse to open where the link is there: the listing
   // alone sends it to be judged as a link.
