@@ -8,6 +8,7 @@
 
 #include "folder_tree.h"
 #include "settings_key.h"
+#include "someone_could_see.h"
 
 namespace {
 
@@ -66,6 +67,8 @@ int RunUninstall() {
     }
   }
 
+  // Where no one could press OK the run ends here, its work done: a box would wait for ever.
+  if (!SomeoneCouldSee(ThisProcessSurroundings())) return kExitCode;
   const char* message = anyLeftBehind ? kSomeFilesRemain : anyFound ? kAllUninstalled : kNothingInstalled;
   // One box for every outcome, information icon included, so that tools reading it see one
   // style; the text carries the outcome. MB_DEFBUTTON2 is kept from the style value 0x140

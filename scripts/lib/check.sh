@@ -26,9 +26,11 @@ same() { # EXPECTED FOUND
 check_box() { # ALL|SOME|NONE [WHAT]
   check "${2:-message box and exit code}" box_is "$1"
 }
-box_is() { # ALL|SOME|NONE
-  same "$(printf '%s\n' "$BOX_CAPTION" "${!1}" "icon information, buttons OK" 1)" \
-    "$(printf '%s\n' "${CAPTION-}" "${MESSAGE-}" "${BOX-}" "${EXIT_CODE-}")" && return
+box_is() { # ALL|SOME|NONE|UNSEEN (no box: no one could have seen it)
+  local shown=('' '' '')
+  [ "$1" = UNSEEN ] || shown=("$BOX_CAPTION" "${!1}" "icon information, buttons OK")
+  same "$(printf '%s\n' "${shown[@]}" 1)" "$(printf '%s\n' "${CAPTION-}" "${MESSAGE-}" "${BOX-}" "${EXIT_CODE-}")" &&
+    return
   sed 's/^/    | /' <<<"${RUN_ACCOUNT-}"
   return 1
 }
