@@ -24,8 +24,9 @@
 #include <utility>
 #include <vector>
 
+#include "entry_deletion.h"
 #include "entry_handles.h"
-#include "folder_tree.h"
+#include "program_folder.h"
 #include "scoped_handles.h"
 
 // SystemExtendedHandleInformation (class 64) lists every process's handles with their
@@ -113,17 +114,18 @@ long CountLeft(const Tree& tree) {
 void WithItsCallsAlone(const Tree& tree) {
   DeletionMode mode;
   std::vector<UniqueFileHandle> folders;
-  folders.push_back(std::move(OpenFolderAt(tree.folders[0].path, false).handle));
+  folders.push_back(std::move(OpenAt(tree.folders[0].path, false, OpenFor::kWalking).handle));
   for (std::size_t i = 1; i < tree.folders.size(); ++i) {
     std::wstring name = tree.folders[i].name;
-    folders.push_back(WithAttributes(OpenEntryBelow(folders[tree.folders[i].folder].get(), name.data(),
-                                                    static_cast<DWORD>(name.size() * sizeof(wchar_t)), true))
-                          .handle);
+    folders.push_back(
+        WithAttributes(OpenEntryBelow(folders[tree.folders[i].folder].get(), name.data(),
+                                      static_cast<DWORD>(name.size() * sizeof(wchar_t)), true, OpenFor::kWalking))
+            .handle);
   }
   for (const auto& [file, readOnly] : tree.files) {
     std::wstring name = file.name;
     DeleteThrough(OpenEntryBelow(folders[file.folder].get(), name.data(),
-                                 static_cast<DWORD>(name.size() * sizeof(wchar_t)), false)
+                                 static_cast<DWORD>(name.size() * sizeof(wchar_t)), false, OpenFor::kDeleting)
                       .get(),
                   mode);
   }

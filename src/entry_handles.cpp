@@ -2,105 +2,116 @@
 
 #include <winternl.h>
 
-#include <initializer_list>
+#include <iterator>
 
 namespace {
 
-// What opening an entry asks for: to list a folder, to delete it, and to read and write its
-// attributes, since the read-only bit may have to be cleared first. Where that is refused,
-// or a program holding the entry open shares no deletion, it is opened without deleting
-// (a folder may still be emptied) or without writing attributes (deleting may still work).
-constexpr ACCESS_MASK kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
-constexpr ACCESS_MASK kFolderAccesses[] = {kDeleteAccess | FILE_LIST_DIRECTORY,
-                                           FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE};
-constexpr ACCESS_MASK kFileAccesses[] = {kDeleteAccess, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE};
-constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// One try at opening: the access asked for, and the options that go with it.
+struct Rung {
+  ACCESS_MASK access;
+  ULONG options;
+};
+
+// Each purpose's ladder, the most asked first. Where that is refused (access denied) or
+// would conflict with another program's open (a sharing violation), the next asks less:
+// - walking: without DELETE, a folder that a program holds without sharing deletion (its
+//   current folder) can still be emptied, and a program folder so held still counts as
+//   found;
+// - deleting: FILE_WRITE_ATTRIBUTES is asked for only to clear a read-only bit. Nothing is
+//   read or written through these handles, so none needs SYNCHRONIZE: an entry whose own
+//   ACL denies everything can still be opened with DELETE and FILE_READ_ATTRIBUTES, which
+//   its folder grants through FILE_DELETE_CHILD and FILE_LIST_DIRECTORY ([MS-FSA]
+//   2.1.5.1.2.1).
+// A folder is listed through its handle, which needs synchronous I/O and so SYNCHRONIZE.
+constexpr ULONG kSynchronous = FILE_SYNCHRONOUS_IO_NONALERT;
+constexpr Rung kWalkingRungs[] = {
+    {DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, kSynchronous},
+    {FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kSynchronous}};
+constexpr Rung kDeletingRungs[] = {{DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0},
+                                   {DELETE | FILE_READ_ATTRIBUTES, 0}};
+constexpr Rung kNamingRungs[] = {{FILE_READ_ATTRIBUTES | SYNCHRONIZE, kSynchronous}};
+
+// The ladder for a purpose, with the sharing that goes with it.
+struct Ladder {
+  const Rung* rungs;
+  size_t count;
+  ULONG share;
+};
+
+Ladder LadderFor(OpenFor purpose) {
+  constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  switch (purpose) {
+    case OpenFor::kWalking: return {kWalkingRungs, std::size(kWalkingRungs), FILE_SHARE_READ | FILE_SHARE_WRITE};
+    case OpenFor::kDeleting: return {kDeletingRungs, std::size(kDeletingRungs), kShareAll};
+    case OpenFor::kNaming: break;
+  }
+  return {kNamingRungs, std::size(kNamingRungs), kShareAll};
+}
+
 constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022L);
 constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
+constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000DL);
+// OBJ_DONT_REPARSE: the open fails where a link would be followed on the way
+// (OBJECT_ATTRIBUTES' documentation, which names no release that introduced it).
+constexpr ULONG kDontReparse = 0x1000;
 
-// FileDispositionInfoEx and its FILE_DISPOSITION_INFO_EX flags (DELETE, POSIX_SEMANTICS,
-// IGNORE_READONLY_ATTRIBUTE). Windows' headers name them only for builds that require
-// Windows 10 1607 or 1809, which this one does not.
-constexpr auto kFileDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
-constexpr DWORD kDeleteAtOnceIgnoringReadOnly = 0x1 | 0x2 | 0x10;
-
-// Attributes of 0 would leave them as they are, so none is NORMAL; times of 0 are left as
-// they are, and bits that cannot be set (directory, reparse point) are passed over
-// ([MS-FSA] FileBasicInformation).
-bool SetAttributes(HANDLE handle, DWORD attributes) {
-  FILE_BASIC_INFO basic = {};
-  basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-  return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != FALSE;
+// Opens `name` relative to `root` (a folder's handle, or null for a full NT path) by the
+// first rung of the purpose's ladder that is granted; on failure GetLastError says why.
+UniqueFileHandle Open(HANDLE root, UNICODE_STRING name, ULONG objectFlags, ULONG options, OpenFor purpose) {
+  // An older Windows that does not know OBJ_DONT_REPARSE answers STATUS_INVALID_PARAMETER:
+  // the system's answer, not a file system's, so it holds for the whole process.
+  static bool isDontReparseRefused = false;
+  OBJECT_ATTRIBUTES object = {};
+  object.Length = sizeof object;
+  object.RootDirectory = root;
+  object.ObjectName = &name;
+  const Ladder ladder = LadderFor(purpose);
+  NTSTATUS result = kStatusAccessDenied;
+  for (const Rung* rung = ladder.rungs; rung != ladder.rungs + ladder.count; ++rung) {
+    HANDLE opened = nullptr;
+    IO_STATUS_BLOCK status = {};
+    auto tryOpen = [&] {
+      object.Attributes = isDontReparseRefused ? objectFlags & ~kDontReparse : objectFlags;
+      return NtCreateFile(&opened, rung->access, &object, &status, nullptr, 0, ladder.share, FILE_OPEN,
+                          options | rung->options, nullptr, 0);
+    };
+    result = tryOpen();
+    if (result == kStatusInvalidParameter && (object.Attributes & kDontReparse) != 0) {
+      isDontReparseRefused = true;
+      result = tryOpen();
+    }
+    if (result >= 0) return UniqueFileHandle(opened);
+    if (result != kStatusAccessDenied && result != kStatusSharingViolation) break;
+  }
+  SetLastError(RtlNtStatusToDosError(result));
+  return UniqueFileHandle();
 }
 
 }  // namespace
 
 // NOLINTNEXTLINE(readability-non-const-parameter): UNICODE_STRING holds a non-const buffer
-UniqueFileHandle OpenEntryBelow(HANDLE folder, wchar_t* name, DWORD nameBytes, bool isFolder) {
-  UNICODE_STRING relativeName = {static_cast<USHORT>(nameBytes), static_cast<USHORT>(nameBytes), name};
-  OBJECT_ATTRIBUTES object = {};
-  object.Length = sizeof object;
-  object.RootDirectory = folder;
-  object.ObjectName = &relativeName;
-  // FILE_OPEN_REPARSE_POINT opens a link itself. Relative to a handle, the name is looked up
-  // in that folder alone, whatever has happened to the path that led to it.
-  const ULONG options = FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
-                        (isFolder ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE);
-  for (const ACCESS_MASK access : isFolder ? kFolderAccesses : kFileAccesses) {
-    HANDLE opened = nullptr;
-    IO_STATUS_BLOCK status = {};
-    const NTSTATUS result =
-        NtCreateFile(&opened, access, &object, &status, nullptr, 0, kShareAll, FILE_OPEN, options, nullptr, 0);
-    if (result >= 0) return UniqueFileHandle(opened);
-    if (result != kStatusAccessDenied && result != kStatusSharingViolation) break;
-  }
-  return UniqueFileHandle();
+UniqueFileHandle OpenEntryBelow(HANDLE folder, wchar_t* name, DWORD nameBytes, bool isListedFolder, OpenFor purpose) {
+  const UNICODE_STRING relativeName = {static_cast<USHORT>(nameBytes), static_cast<USHORT>(nameBytes), name};
+  // Relative to a handle, one name is looked up in that folder alone, whatever has
+  // happened to the path that led to it; FILE_OPEN_REPARSE_POINT opens a link itself.
+  return Open(folder, relativeName, kDontReparse,
+              FILE_OPEN_REPARSE_POINT | (isListedFolder ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE), purpose);
 }
 
-OpenedEntry OpenFolderAt(const std::wstring& path, bool followLinks) {
-  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  for (const ACCESS_MASK access : kFolderAccesses) {
-    UniqueFileHandle folder(CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
-    if (folder) return WithAttributes(std::move(folder));
-    if (GetLastError() != ERROR_ACCESS_DENIED && GetLastError() != ERROR_SHARING_VIOLATION) break;
-  }
-  return {};
+OpenedEntry OpenAt(const std::wstring& path, bool followLinks, OpenFor purpose) {
+  // "\\?\C:\..." is the Win32 form of the NT path "\??\C:\...", case-insensitive as
+  // CreateFileW opens it.
+  std::wstring ntPath = path;
+  if (ntPath.compare(0, 4, L"\\\\?\\") == 0) ntPath[1] = L'?';
+  const auto bytes = static_cast<USHORT>(ntPath.size() * sizeof(wchar_t));
+  const UNICODE_STRING name = {bytes, bytes, ntPath.data()};
+  const ULONG options =
+      (followLinks ? 0 : FILE_OPEN_REPARSE_POINT) | (purpose == OpenFor::kDeleting ? 0 : FILE_DIRECTORY_FILE);
+  return WithAttributes(Open(nullptr, name, OBJ_CASE_INSENSITIVE, options, purpose));
 }
 
 OpenedEntry WithAttributes(UniqueFileHandle handle) {
   FILE_ATTRIBUTE_TAG_INFO self = {};
   if (!handle || !GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &self, sizeof self)) return {};
   return {std::move(handle), {self.FileAttributes, self.ReparseTag}};
-}
-
-// FileDispositionInfoEx with POSIX semantics removes the name at once, even while another
-// program holds the entry open with deletion shared (a scanner, the indexer), so the folder
-// above can go; and it ignores the read-only bit, so that a file that stays keeps it, and
-// so do its other hard links. Windows before 10 1809 and file systems such as FAT refuse
-// the class or the flags (ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED or
-// ERROR_INVALID_FUNCTION; Wine 8 answers ERROR_INVALID_PARAMETER): then the entry is
-// marked for deletion (FileDispositionInfo), which happens when its last handle is closed.
-// That is refused for a read-only entry (STATUS_CANNOT_DELETE, ERROR_ACCESS_DENIED): its
-// bit is cleared through the same handle, as read from it now, and put back if the
-// deletion is still refused.
-void DeleteThrough(HANDLE entry, DeletionMode& mode) {
-  if (!mode.oneStepRefused) {
-    DWORD oneStep = kDeleteAtOnceIgnoringReadOnly;
-    if (SetFileInformationByHandle(entry, kFileDispositionInfoEx, &oneStep, sizeof oneStep)) return;
-    const DWORD error = GetLastError();
-    if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return;
-    mode.oneStepRefused = true;
-  }
-  FILE_DISPOSITION_INFO marked = {TRUE};
-  if (SetFileInformationByHandle(entry, FileDispositionInfo, &marked, sizeof marked)) return;
-  FILE_BASIC_INFO basic = {};
-  const DWORD readOnly = FILE_ATTRIBUTE_READONLY;
-  if (GetLastError() != ERROR_ACCESS_DENIED ||
-      !GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof basic) ||
-      (basic.FileAttributes & readOnly) == 0 || !SetAttributes(entry, basic.FileAttributes & ~readOnly)) {
-    return;
-  }
-  if (!SetFileInformationByHandle(entry, FileDispositionInfo, &marked, sizeof marked)) {
-    SetAttributes(entry, basic.FileAttributes);
-  }
 }

@@ -12,6 +12,10 @@ bool SaysLink(EntryAttributes entry) {
 
 }  // namespace
 
+EntryAttributes Listed(DWORD attributes, DWORD tagField) {
+  return {attributes, (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? tagField : 0};
+}
+
 EntryKind KindOf(EntryAttributes listed, EntryAttributes opened) {
   if (SaysLink(listed) || SaysLink(opened)) return EntryKind::kLink;
   return (opened.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::kFolder : EntryKind::kFile;

@@ -71,10 +71,13 @@ bool IsBelowRoot(const std::wstring& path) {
   if (rootLength == 0 || rootLength == path.size() || path.find(L'/') != std::wstring::npos) return false;
   for (size_t start = rootLength, end = 0; start <= path.size(); start = end + 1) {
     end = std::min(path.find(L'\\', start), path.size());
-    const std::wstring name = path.substr(start, end - start);
-    if (name.empty() || name == L"." || name == L"..") return false;
+    if (!IsOneName(std::wstring_view(path).substr(start, end - start))) return false;
   }
   return true;
+}
+
+bool IsOneName(std::wstring_view name) {
+  return !name.empty() && name != L"." && name != L".." && name.find_first_of(L"\\:") == std::wstring_view::npos;
 }
 
 std::wstring ExtendedLengthPath(const std::wstring& path) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 // The length of the root of a fully qualified path, separator included: "C:\" or
 // "\\server\share\", either also behind "\\?\" ("\\?\C:\", "\\?\UNC\server\share\"). 0
@@ -16,6 +17,12 @@ size_t RootLength(const std::wstring& path);
 // of them empty, "." or "..". Never a root itself, a relative path, or one with a trailing
 // separator.
 bool IsBelowRoot(const std::wstring& path);
+
+// Whether a name from a folder's listing names one entry of that folder, and so may be
+// opened relative to it: not empty, not "." or ".." (the folder itself and the one above),
+// and holding no "\" (a path through other folders, links included) and no ":" (a stream).
+// NTFS lists none such; another file system or a third-party driver might.
+bool IsOneName(std::wstring_view name);
 
 // The same path of a folder below a root in the form that reaches the file system as it
 // is: "\\?\C:\..." or "\\?\UNC\server\share\...".

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "folder_tree.h"
+#include "program_folder.h"
 #include "settings_key.h"
 #include "someone_could_see.h"
 

@@ -23,6 +23,7 @@ const struct {
     {LR"(C:\)", 3, false, L"", nullptr},
     {LR"(C:\keep\)", 3, false, L"", nullptr},
     {LR"(C:\keep\..)", 3, false, L"", nullptr},
+    {LR"(C:\keep:stream)", 3, false, L"", nullptr},
     {LR"(C:\OrvantoServer)", 3, true, LR"(C:\)", LR"(\\?\C:\OrvantoServer)"},
     {LR"(c:\Program Files\OrvantoServer)", 3, true, LR"(c:\Program Files)", LR"(\\?\c:\Program Files\OrvantoServer)"},
     {LR"(\\?\C:)", 0, false, L"", nullptr},
@@ -49,6 +50,13 @@ TEST(PathRules, RootsFoldersAboveAndExtendedForms) {
     if (row.extended != nullptr) {
       EXPECT_EQ(ExtendedLengthPath(row.path), row.extended);
     }
+  }
+}
+
+TEST(PathRules, OneNameOfItsFolder) {
+  for (const wchar_t* name : {L"a.txt", L"nul", L"trail.", L"..x", L"Жук"}) EXPECT_TRUE(IsOneName(name)) << name;
+  for (const wchar_t* name : {L"", L".", L"..", LR"(a\b)", LR"(..\..\Windows)", L"a:stream", L"a::$DATA"}) {
+    EXPECT_FALSE(IsOneName(name)) << name;
   }
 }
 

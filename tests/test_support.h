@@ -116,6 +116,16 @@ inline bool MakeFolderLink(const std::wstring& link, const std::wstring& target)
   });
 }
 
+// Makes `link` a file symbolic link to `target`, as mklink without /d does, where this
+// account may: "", or why not.
+inline std::string MakeFileLink(const std::wstring& link, const std::wstring& target) {
+  if (!CreateSymbolicLinkW(ExtendedLengthPath(link).c_str(), ExtendedLengthPath(target).c_str(),
+                           SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+    return "refused with error " + std::to_string(GetLastError()) + " (no Developer Mode or privilege)";
+  }
+  return Exists(link) ? "" : "Wine makes none (docs/testing.md)";
+}
+
 // Makes a folder or a link read-only.
 inline bool MakeReadOnly(const std::wstring& path) {
   if (!RunningOnWine()) return SetFileAttributesW(ExtendedLengthPath(path).c_str(), FILE_ATTRIBUTE_READONLY) != FALSE;
