@@ -103,6 +103,12 @@ OpenedEntry OpenAt(const std::wstring& path, bool followLinks, OpenFor purpose) 
   // CreateFileW opens it.
   std::wstring ntPath = path;
   if (ntPath.compare(0, 4, L"\\\\?\\") == 0) ntPath[1] = L'?';
+  // A UNICODE_STRING counts its bytes in 16 bits: a longer path is refused, never cut short
+  // to the folder it would then name.
+  if (ntPath.size() > UNICODE_STRING_MAX_CHARS) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return {};
+  }
   const auto bytes = static_cast<USHORT>(ntPath.size() * sizeof(wchar_t));
   const UNICODE_STRING name = {bytes, bytes, ntPath.data()};
   const ULONG options =

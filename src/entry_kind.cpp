@@ -3,8 +3,8 @@
 namespace {
 
 // Junctions, symbolic links and mount points are name surrogates: they stand for a file
-// or folder elsewhere. A tag of 0 is none that Windows gives; Wine lists a Unix symbolic
-// link so. It is taken for a link, the safe side.
+// or folder elsewhere. A tag of 0 is none that Windows gives (Wine lists its links so:
+// docs/testing.md, "Windows and Wine"); it is taken for a link, the safe side.
 bool SaysLink(EntryAttributes entry) {
   return (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
          (entry.reparseTag == 0 || IsReparseTagNameSurrogate(entry.reparseTag));

@@ -61,6 +61,16 @@ std::wstring Comparable(const std::wstring& path) {
 
 std::wstring LastName(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
 
+// Whether `ancestor` is `descendant` or a folder above it, with or without "\\?\" and
+// trailing separators, as Windows compares names.
+bool IsAtOrAbove(const std::wstring& ancestor, const std::wstring& descendant) {
+  const std::wstring above = Comparable(ancestor);
+  const std::wstring below = Comparable(descendant);
+  const size_t length = above.size();
+  return below.size() >= length && (below.size() == length || below[length] == L'\\') &&
+         IsSameText(below.c_str(), length, above.c_str(), length);
+}
+
 }  // namespace
 
 size_t RootLength(const std::wstring& path) { return RootOf(path).length; }
@@ -90,14 +100,6 @@ std::wstring FolderAbove(const std::wstring& path) {
   if (!IsBelowRoot(path)) return L"";
   const size_t rootLength = RootLength(path);
   return path.substr(0, std::max(path.find_last_of(L'\\'), rootLength));
-}
-
-bool IsAtOrAbove(const std::wstring& ancestor, const std::wstring& descendant) {
-  const std::wstring above = Comparable(ancestor);
-  const std::wstring below = Comparable(descendant);
-  const size_t length = above.size();
-  return below.size() >= length && (below.size() == length || below[length] == L'\\') &&
-         IsSameText(below.c_str(), length, above.c_str(), length);
 }
 
 bool MayWalkLinkTarget(const std::wstring& link, const std::wstring& linkFolder, const std::wstring& target) {

@@ -32,10 +32,6 @@ std::wstring ExtendedLengthPath(const std::wstring& path);
 // Empty when `path` is not below a root.
 std::wstring FolderAbove(const std::wstring& path);
 
-// Whether `ancestor` is `descendant` or a folder above it, with or without "\\?\" and
-// trailing separators, as Windows compares names.
-bool IsAtOrAbove(const std::wstring& ancestor, const std::wstring& descendant);
-
 // Whether the walk may follow a program folder that is a link, at `link`, standing in the
 // folder whose final path is `linkFolder`, to the folder `target` (the link's final path)
 // and remove that. A program folder moved elsewhere keeps its name and stays on a drive of

@@ -10,42 +10,36 @@ constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
 constexpr DWORD kReparseFolder = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
 
 TEST(EntryKind, ALinkIfTheListingOrTheHandleSaysSo) {
+  constexpr DWORD kFile = FILE_ATTRIBUTE_NORMAL;
+  constexpr DWORD kReparseFile = FILE_ATTRIBUTE_REPARSE_POINT;
+  // What the listing says (attributes, tag), what the handle says, the kind, and whether the
+  // handle is the link itself.
   const struct {
-    EntryAttributes listed, opened;
+    DWORD listed, listedTag, opened, openedTag;
     EntryKind kind;
     bool isLinkItself;
   } rows[] = {
-      {{FILE_ATTRIBUTE_NORMAL, 0}, {FILE_ATTRIBUTE_READONLY, 0}, EntryKind::kFile, false},
-      {{kFolder, 0}, {kFolder, 0}, EntryKind::kFolder, false},
-      {{kFolder, 0}, {FILE_ATTRIBUTE_NORMAL, 0}, EntryKind::kFile, false},  // a folder swapped for a file
+      {kFile, 0, FILE_ATTRIBUTE_READONLY, 0, EntryKind::kFile, false},
+      {kFolder, 0, kFolder, 0, EntryKind::kFolder, false},
+      {kFolder, 0, kFile, 0, EntryKind::kFile, false},  // a folder swapped for a file
       // A junction, a symbolic link to a folder and one to a file, as Windows shows them.
-      {{kReparseFolder, IO_REPARSE_TAG_MOUNT_POINT},
-       {kReparseFolder, IO_REPARSE_TAG_MOUNT_POINT},
-       EntryKind::kLink,
-       true},
-      {{kReparseFolder, IO_REPARSE_TAG_SYMLINK}, {kReparseFolder, IO_REPARSE_TAG_SYMLINK}, EntryKind::kLink, true},
-      {{FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_SYMLINK},
-       {FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_SYMLINK},
-       EntryKind::kLink,
-       true},
+      {kReparseFolder, IO_REPARSE_TAG_MOUNT_POINT, kReparseFolder, IO_REPARSE_TAG_MOUNT_POINT, EntryKind::kLink, true},
+      {kReparseFolder, IO_REPARSE_TAG_SYMLINK, kReparseFolder, IO_REPARSE_TAG_SYMLINK, EntryKind::kLink, true},
+      {kReparseFile, IO_REPARSE_TAG_SYMLINK, kReparseFile, IO_REPARSE_TAG_SYMLINK, EntryKind::kLink, true},
       // A folder swapped for a junction after it was listed: only its handle tells.
-      {{kFolder, 0}, {kReparseFolder, IO_REPARSE_TAG_MOUNT_POINT}, EntryKind::kLink, true},
+      {kFolder, 0, kReparseFolder, IO_REPARSE_TAG_MOUNT_POINT, EntryKind::kLink, true},
       // A Unix link under Wine: listed with tag 0, its handle its target's.
-      {{kReparseFolder, 0}, {kFolder, 0}, EntryKind::kLink, false},
-      {{kReparseFolder, IO_REPARSE_TAG_MOUNT_POINT}, {kFolder, 0}, EntryKind::kLink, false},
-      // Reparse folders that are no links: a cloud-file placeholder, a deduplicated file.
-      {{kReparseFolder, IO_REPARSE_TAG_CLOUD_6}, {kReparseFolder, IO_REPARSE_TAG_CLOUD_6}, EntryKind::kFolder, false},
-      {{FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_DEDUP},
-       {FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_DEDUP},
-       EntryKind::kFile,
-       false},
+      {kReparseFolder, 0, kFolder, 0, EntryKind::kLink, false},
+      {kReparseFolder, IO_REPARSE_TAG_MOUNT_POINT, kFolder, 0, EntryKind::kLink, false},
+      // Reparse entries that are no links: a cloud-file placeholder, a deduplicated file.
+      {kReparseFolder, IO_REPARSE_TAG_CLOUD_6, kReparseFolder, IO_REPARSE_TAG_CLOUD_6, EntryKind::kFolder, false},
+      {kReparseFile, IO_REPARSE_TAG_DEDUP, kReparseFile, IO_REPARSE_TAG_DEDUP, EntryKind::kFile, false},
   };
   for (const auto& row : rows) {
-    const testing::Message where = testing::Message()
-                                   << "listed " << std::hex << row.listed.attributes << "/" << row.listed.reparseTag
-                                   << ", opened " << row.opened.attributes << "/" << row.opened.reparseTag;
-    EXPECT_EQ(KindOf(row.listed, row.opened), row.kind) << where;
-    EXPECT_EQ(IsLinkItself(row.opened), row.isLinkItself) << where;
+    const EntryAttributes opened = {row.opened, row.openedTag};
+    EXPECT_EQ(KindOf({row.listed, row.listedTag}, opened), row.kind)
+        << std::hex << row.listed << "/" << row.listedTag << ", " << row.opened << "/" << row.openedTag;
+    EXPECT_EQ(IsLinkItself(opened), row.isLinkItself) << std::hex << row.opened << "/" << row.openedTag;
   }
 }
 

@@ -60,24 +60,6 @@ TEST(PathRules, OneNameOfItsFolder) {
   }
 }
 
-// A folder, and a folder it is or is not at or above.
-const struct {
-  const wchar_t *ancestor, *descendant;
-  bool isAtOrAbove;
-} kAbove[] = {
-    {LR"(C:\a)", LR"(C:\a)", true},       {LR"(C:\a\)", LR"(C:\a)", true},
-    {LR"(C:\a)", LR"(C:\a\)", true},      {LR"(C:\)", LR"(C:\a\b)", true},
-    {LR"(c:\A)", LR"(\\?\C:\a\b)", true}, {LR"(\\server\share\)", LR"(\\?\UNC\server\share\a)", true},
-    {LR"(C:\a)", LR"(C:\ab)", false},
-};
-
-TEST(PathRules, AtOrAbove) {
-  for (const auto& row : kAbove) {
-    SCOPED_TRACE(testing::PrintToString(std::wstring(row.ancestor) + L" over " + row.descendant));
-    EXPECT_EQ(IsAtOrAbove(row.ancestor, row.descendant), row.isAtOrAbove);
-  }
-}
-
 // The link's final path, whether the walk may follow the link there, the link and the
 // final path of the folder it stands in.
 const struct {
@@ -98,6 +80,9 @@ const struct {
      LR"(\\?\C:\OrvantoServer\Program Files)"},
     {LR"(\\?\C:\OrvantoServer)", false, LR"(\\?\C:\OrvantoServer\OrvantoServer)", LR"(\\?\C:\OrvantoServer)"},
     {LR"(\\?\C:\OrvantoServer)", false, LR"(\\?\C:\OrvantoServer\OrvantoServer)", LR"(\\?\C:\OrvantoServer\)"},
+    {LR"(\\?\c:\orvantoserver)", false, LR"(\\?\C:\OrvantoServer\OrvantoServer)", LR"(\\?\C:\OrvantoServer)"},
+    // A folder whose name merely begins like the target's is not below it.
+    {LR"(\\?\D:\OrvantoServer)", true, LR"(\\?\D:\OrvantoServer2\OrvantoServer)", LR"(\\?\D:\OrvantoServer2)"},
 };
 
 TEST(PathRules, LinkTargetsToWalk) {

@@ -11,55 +11,35 @@
 
 #include "scoped_handles.h"
 
-namespace {
-
-// Says why the program has no exit code to tell, and gives the status that means so.
-int NoExitCode(const char* why) {
-  std::printf("%s (error %lu)\n", why, GetLastError());
-  return 1;
-}
-
-}  // namespace
-
 int wmain(int argc, wchar_t** argv);  // the Unicode entry point, which no header declares
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 3) {
-    std::fputs("usage: run-unseen.exe SECONDS PROGRAM\n", stderr);
-    return 2;
-  }
-  const UniqueAny<HWINSTA, CloseWindowStation> station(
-      CreateWindowStationW(L"orvanto-unseen", 0, GENERIC_ALL, nullptr));
+  if (argc != 3) return 2;  // run-unseen.exe SECONDS PROGRAM
+  const UniqueAny<HWINSTA, CloseWindowStation> station(CreateWindowStationW(L"unseen", 0, GENERIC_ALL, nullptr));
   USEROBJECTFLAGS flags = {};
-  if (!station || !GetUserObjectInformationW(station.get(), UOI_FLAGS, &flags, sizeof flags, nullptr) ||
-      (flags.dwFlags & WSF_VISIBLE) != 0) {
-    return NoExitCode("set-up: no window station that is not visible");
-  }
   // A desktop is made in the calling process's window station.
   HWINSTA own = GetProcessWindowStation();
   SetProcessWindowStation(station.get());
   const UniqueAny<HDESK, CloseDesktop> desktop(CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr));
   SetProcessWindowStation(own);
-  std::wstring desktopName = L"orvanto-unseen\\Default";
+  std::wstring desktopName = L"unseen\\Default";
+  std::wstring line = L"\"" + std::wstring(argv[2]) + L"\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.lpDesktop = desktopName.data();
   PROCESS_INFORMATION started = {};
-  std::wstring line = L"\"" + std::wstring(argv[2]) + L"\"";
-  if (!desktop ||
+  if (!desktop || !GetUserObjectInformationW(station.get(), UOI_FLAGS, &flags, sizeof flags, nullptr) ||
+      (flags.dwFlags & WSF_VISIBLE) != 0 ||
       !CreateProcessW(argv[2], line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-    return NoExitCode("set-up: not started");
+    std::printf("set-up: not started in a window station that is not visible (error %lu)\n", GetLastError());
+    return 1;
   }
   const UniqueHandle process(started.hProcess);
   const UniqueHandle thread(started.hThread);
   const DWORD seconds = std::wcstoul(argv[1], nullptr, 10);
-  if (WaitForSingleObject(process.get(), seconds * 1000) != WAIT_OBJECT_0) {
-    TerminateProcess(process.get(), 255);
-    std::printf("still running after %lu s\n", seconds);
-    return 1;
-  }
   DWORD exitCode = 0;
-  GetExitCodeProcess(process.get(), &exitCode);
-  std::printf("%lu\n", exitCode);
-  return 0;
+  const bool ended = WaitForSingleObject(process.get(), seconds * 1000) == WAIT_OBJECT_0;
+  if (!ended || !GetExitCodeProcess(process.get(), &exitCode)) TerminateProcess(process.get(), 1);
+  std::printf(ended ? "%lu\n" : "still running after %lu s\n", ended ? exitCode : seconds);
+  return ended ? 0 : 1;
 }

@@ -1,4 +1,5 @@
-// Where the message box is shown, from a table of what Windows says of the process.
+// Where the message box is shown, from a table of what Windows says of the process: the
+// box only where someone could see it, and where Windows would not say.
 #include "someone_could_see.h"
 
 #include <gtest/gtest.h>
@@ -6,24 +7,16 @@
 namespace {
 
 TEST(SomeoneCouldSee, OnlyInAVisibleWindowStationOutsideSessionZeroOrWhereWindowsWouldNotSay) {
+  // {}: Windows would not say.
   const struct {
-    ProcessSurroundings surroundings;
+    std::optional<bool> isStationVisible;
+    std::optional<DWORD> sessionId;
     bool shown;
-  } rows[] = {
-      {{true, 1}, true},          // signed in at the screen or over Remote Desktop
-      {{false, 1}, false},        // a window station not shown on any screen
-      {{false, 0}, false},        // a service's, where deployment tools run it
-      {{true, 0}, false},         // a service allowed to interact with the desktop
-      {{std::nullopt, 1}, true},  // not told: shown
-      {{true, std::nullopt}, true},
-      {{std::nullopt, std::nullopt}, true},
-      {{std::nullopt, 0}, false},
-      {{false, std::nullopt}, false},
-  };
+  } rows[] = {{true, 1, true}, {false, 1, false}, {false, 0, false}, {true, 0, false},
+              {{}, 1, true},   {true, {}, true},  {{}, 0, false},    {false, {}, false}};
   for (const auto& row : rows) {
-    EXPECT_EQ(SomeoneCouldSee(row.surroundings), row.shown)
-        << testing::PrintToString(row.surroundings.isStationVisible) << " "
-        << testing::PrintToString(row.surroundings.sessionId);
+    EXPECT_EQ(SomeoneCouldSee({row.isStationVisible, row.sessionId}), row.shown)
+        << testing::PrintToString(row.isStationVisible) << " " << testing::PrintToString(row.sessionId);
   }
 }
 

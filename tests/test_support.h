@@ -7,11 +7,10 @@
 //   orvanto-test-*, removed at the end with everything in it; RemoveScratch removes
 //   nothing else.
 // - Links: on Windows a junction (mklink /j), or for a share a symbolic link (mklink /d,
-//   which needs the right to make one). Wine makes neither (CreateSymbolicLinkW answers
-//   TRUE and does nothing), so under Wine a link is a Unix symbolic link made with ln,
-//   which Wine lists as a folder with the reparse-point bit and tag 0.
+//   which needs the right to make one); under Wine, which makes neither, a Unix symbolic
+//   link made with ln (docs/testing.md, "Windows and Wine").
 // - Read-only entries: on Windows the entry's own bit; under Wine a Unix link shows its
-//   target's bit, which only chmod sets, and a folder's bit is ignored when deleting.
+//   target's bit, which only chmod sets.
 // - Under Wine the Unix commands are reached through Wine's "\\?\unix" namespace (the
 //   test prefix has no Z: drive); on Windows cmd runs them.
 #pragma once
@@ -41,10 +40,8 @@ inline bool MakeFile(const std::wstring& path, const std::string& content, DWORD
   return file && WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
 }
 
-inline std::wstring Join(std::wstring folder, const std::wstring& name) {
-  if (!folder.empty() && !name.empty()) folder += L'\\';
-  folder += name;
-  return folder;
+inline std::wstring Join(const std::wstring& folder, const std::wstring& name) {
+  return folder.empty() || name.empty() ? folder + name : folder + L'\\' + name;
 }
 
 // Makes each file, holding "x", with the folders above it that are missing.
@@ -116,16 +113,6 @@ inline bool MakeFolderLink(const std::wstring& link, const std::wstring& target)
   });
 }
 
-// Makes `link` a file symbolic link to `target`, as mklink without /d does, where this
-// account may: "", or why not.
-inline std::string MakeFileLink(const std::wstring& link, const std::wstring& target) {
-  if (!CreateSymbolicLinkW(ExtendedLengthPath(link).c_str(), ExtendedLengthPath(target).c_str(),
-                           SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
-    return "refused with error " + std::to_string(GetLastError()) + " (no Developer Mode or privilege)";
-  }
-  return Exists(link) ? "" : "Wine makes none (docs/testing.md)";
-}
-
 // Makes a folder or a link read-only.
 inline bool MakeReadOnly(const std::wstring& path) {
   if (!RunningOnWine()) return SetFileAttributesW(ExtendedLengthPath(path).c_str(), FILE_ATTRIBUTE_READONLY) != FALSE;
@@ -151,24 +138,21 @@ class RemoveFolderTreeTest : public testing::Test {
 
 // Every file and folder below `root`, relative to it and sorted, with its attributes and a
 // file's size; links are listed, not followed.
-inline void ListInto(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>& out) {
+inline std::vector<std::wstring> ListTree(const std::wstring& root, const std::wstring& relative = L"") {
+  std::vector<std::wstring> out;
   WIN32_FIND_DATAW entry;
   UniqueFindHandle listing(FindFirstFileW(ExtendedLengthPath(Join(root, relative) + L"\\*").c_str(), &entry));
   for (bool more = static_cast<bool>(listing); more; more = FindNextFileW(listing.get(), &entry) != FALSE) {
     const std::wstring name = entry.cFileName;
-    const DWORD attributes = entry.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL};
     if (name == L"." || name == L"..") continue;
+    const DWORD attributes = entry.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL};
     out.push_back(Join(relative, name) + L" [" + std::to_wstring(attributes) + L"] " +
                   std::to_wstring(entry.nFileSizeLow));
     if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY) {
-      ListInto(root, Join(relative, name), out);
+      const std::vector<std::wstring> below = ListTree(root, Join(relative, name));
+      out.insert(out.end(), below.begin(), below.end());
     }
   }
-}
-
-inline std::vector<std::wstring> ListTree(const std::wstring& root) {
-  std::vector<std::wstring> entries;
-  ListInto(root, L"", entries);
-  std::sort(entries.begin(), entries.end());
-  return entries;
+  std::sort(out.begin(), out.end());
+  return out;
 }
