@@ -12,12 +12,12 @@ bool RemoveFolderTree(const std::wstring& folderPath) {
   // name a whole drive.
   if (!IsBelowRoot(folderPath)) return false;
 
-  // A plain path goes through Win32's path parser, which turns names such as "nul",
-  // "CON" (any case; before Windows 11 also with an extension, as "com1.log") into devices, drops trailing dots and
-  // spaces from names, and, unless the machine enables long paths, fails past MAX_PATH; a "\\?\" path reaches the file
-  // system as it is
-  // ("Naming Files, Paths, and Namespaces"). The parser does not canonicalize it either,
-  // which is safe here: the path is canonical.
+  // A plain path goes through Win32's path parser, which turns names such as "nul" or
+  // "CON" (any case; before Windows 11 also with an extension, as "com1.log") into devices,
+  // drops trailing dots and spaces from names, and, unless the machine enables long paths,
+  // fails past MAX_PATH; a "\\?\" path reaches the file system as it is ("Naming Files,
+  // Paths, and Namespaces"). The parser does not canonicalize it either, which is safe
+  // here: the path is canonical.
   const std::wstring path = ExtendedLengthPath(folderPath);
   // What the folder above lists the program folder as: the only word on a link under Wine
   // (docs/testing.md, "Windows and Wine": a handle on a Unix link).

@@ -203,8 +203,8 @@ TEST_F(RemoveFolderTreeTest, WalksALinkedProgramFolderOnlyWhereItWasMovedToAndTh
 TEST_F(RemoveFolderTreeTest, HoldsItsFoldersAgainstRenamingAndEmptiesFoldersOthersHold) {
   const std::wstring root = scratch + L"\\OrvantoServer";
   ASSERT_TRUE(Lay(scratch, {L"OrvantoServer\\a.txt", L"OrvantoServer\\sub\\b.txt"}));
-  // Held as the walk holds every folder, by path or below its folder (one ladder), until the
-  // end of the statement.
+  // Opened as the walk opens every folder, by path or below another (one ladder), and held
+  // to the end of the statement: meanwhile no one may rename it.
   EXPECT_TRUE(OpenAt(ExtendedLengthPath(root), false, OpenFor::kWalking).handle &&
               !MoveFileW(ExtendedLengthPath(root).c_str(), ExtendedLengthPath(scratch + L"\\x").c_str()));
   const UniqueFileHandle heldRoot = Hold(root, FILE_LIST_DIRECTORY);
