@@ -1,30 +1,32 @@
-// Scaffolding for the tests that work on real folders: scratch folders, links and
-// read-only entries, made on Windows and under Wine alike, and listings to compare.
+// Scaffolding for the tests that work on real folders, the unit tests' and the end-to-end
+// driver's: folders, files, links and read-only entries made on Windows and under Wine
+// alike, listings to compare, and removal of what a test made.
 //
 // - Every name is reached through "\\?\", so that the helpers make and see what plain paths
-//   cannot (device names, trailing dots and spaces).
-// - Scratch folders: each test gets a fresh folder under the temp folder, named
-//   orvanto-test-*, removed at the end with everything in it; RemoveScratch removes
-//   nothing else.
-// - Links: on Windows a junction (mklink /j), or for a share a symbolic link (mklink /d,
-//   which needs the right to make one); under Wine, which makes neither, a Unix symbolic
-//   link made with ln (docs/testing.md, "Windows and Wine").
+//   cannot (device names, trailing dots and spaces, paths past MAX_PATH).
+// - Links: on Windows made through the API, a junction, or for a share (which a junction
+//   cannot lead to) a folder symbolic link, which needs the right to make one; under Wine,
+//   which makes neither, a Unix symbolic link made with ln (docs/testing.md, "Windows and
+//   Wine"). Each is checked to lead where it should.
 // - Read-only entries: on Windows the entry's own bit; under Wine a Unix link shows its
 //   target's bit, which only chmod sets.
 // - Under Wine the Unix commands are reached through Wine's "\\?\unix" namespace (the
-//   test prefix has no Z: drive); on Windows cmd runs them.
+//   test prefixes have no Z: drive).
 #pragma once
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "path_rules.h"
 #include "scoped_handles.h"
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 inline bool Exists(const std::wstring& path) {
   return GetFileAttributesW(ExtendedLengthPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -44,8 +46,9 @@ inline std::wstring Join(const std::wstring& folder, const std::wstring& name) {
   return folder.empty() || name.empty() ? folder + name : folder + L'\\' + name;
 }
 
-// Makes each file, holding "x", with the folders above it that are missing.
+// Makes `root` if it is missing, then each file, holding "x", with the folders above it.
 inline bool Lay(const std::wstring& root, const std::vector<std::wstring>& files) {
+  MakeFolder(root);
   for (const std::wstring& file : files) {
     for (size_t cut = file.find(L'\\'); cut != std::wstring::npos; cut = file.find(L'\\', cut + 1)) {
       MakeFolder(Join(root, file.substr(0, cut)));
@@ -70,16 +73,13 @@ inline std::wstring UnixPath(const std::wstring& path) {
   wide.pop_back();
   return wide;
 }
+inline std::wstring Quoted(const std::wstring& path) { return L" \"" + UnixPath(path) + L"\""; }
 
-inline std::wstring Quoted(const std::wstring& path) {
-  return L" \"" + (RunningOnWine() ? UnixPath(path) : path) + L"\"";
-}
-
-// Runs a command and waits, up to ten seconds, for `done`: Wine does not follow a Unix
-// program to its end.
+// Under Wine, runs a Unix command and waits, up to ten seconds, for `done`: Wine does not
+// follow a Unix program to its end, so a late one may still act on the paths it was given.
 template <typename Condition>
-inline bool RunCommand(const std::wstring& command, Condition done) {
-  std::wstring line = (RunningOnWine() ? L"\\\\?\\unix\\bin\\" : L"cmd.exe /c ") + command;
+inline bool RunUnixCommand(const std::wstring& command, Condition done) {
+  std::wstring line = L"\\\\?\\unix\\bin\\" + command;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started = {};
@@ -92,67 +92,119 @@ inline bool RunCommand(const std::wstring& command, Condition done) {
   return done();
 }
 
-// Removes a tree or a link the tests made, read-only entries included, links as links (rm
-// does not follow them, nor does rd /s follow junctions); never anything else. Only what
-// is there: a command started for nothing could remove what is made after it.
-inline void RemoveScratch(const std::wstring& path) {
-  if (path.find(L"orvanto-test-") == std::wstring::npos || !Exists(path)) return;
-  RunCommand(RunningOnWine() ? L"rm -rf --" + Quoted(path)
-                             : L"attrib -r /s /d" + Quoted(path + L"\\*") + L" & rd /s /q" + Quoted(path),
-             [&] { return !Exists(path); });
+// A folder's entries but "." and "..".
+inline std::vector<WIN32_FIND_DATAW> Listing(const std::wstring& folder) {
+  std::vector<WIN32_FIND_DATAW> entries;
+  WIN32_FIND_DATAW entry;
+  const UniqueFindHandle listing(FindFirstFileW(ExtendedLengthPath(folder + L"\\*").c_str(), &entry));
+  if (!listing) return entries;
+  do {
+    if (std::wstring(entry.cFileName) != L"." && std::wstring(entry.cFileName) != L"..") entries.push_back(entry);
+  } while (FindNextFileW(listing.get(), &entry));
+  return entries;
 }
-
-// Makes `link` a link to the folder `target`.
-inline bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
-  const std::wstring command =
-      RunningOnWine() ? L"ln -s --" + Quoted(target) + Quoted(link)
-                      : (target.rfind(L"\\\\", 0) == 0 ? L"mklink /d" : L"mklink /j") + Quoted(link) + Quoted(target);
-  return RunCommand(command, [&] {
-    const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(link).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  });
+inline bool IsFolderItself(DWORD attributes) {
+  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY;
 }
-
-// Makes a folder or a link read-only.
-inline bool MakeReadOnly(const std::wstring& path) {
-  if (!RunningOnWine()) return SetFileAttributesW(ExtendedLengthPath(path).c_str(), FILE_ATTRIBUTE_READONLY) != FALSE;
-  return RunCommand(L"chmod a-w --" + Quoted(path), [&] {
-    return (GetFileAttributesW(ExtendedLengthPath(path).c_str()) & FILE_ATTRIBUTE_READONLY) != 0;
-  });
-}
-
-class RemoveFolderTreeTest : public testing::Test {
- protected:
-  void SetUp() override {
-    static unsigned made = 0;  // process ids are soon reused under Wine, hence the clock
-    wchar_t temp[MAX_PATH + 1];
-    scratch.assign(temp, GetTempPathW(MAX_PATH + 1, temp));
-    scratch += L"orvanto-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()) +
-               L"-" + std::to_wstring(++made);
-    ASSERT_TRUE(MakeFolder(scratch));
-  }
-  void TearDown() override { RemoveScratch(scratch); }
-
-  std::wstring scratch;
-};
 
 // Every file and folder below `root`, relative to it and sorted, with its attributes and a
 // file's size; links are listed, not followed.
 inline std::vector<std::wstring> ListTree(const std::wstring& root, const std::wstring& relative = L"") {
   std::vector<std::wstring> out;
-  WIN32_FIND_DATAW entry;
-  UniqueFindHandle listing(FindFirstFileW(ExtendedLengthPath(Join(root, relative) + L"\\*").c_str(), &entry));
-  for (bool more = static_cast<bool>(listing); more; more = FindNextFileW(listing.get(), &entry) != FALSE) {
-    const std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..") continue;
+  for (const WIN32_FIND_DATAW& entry : Listing(Join(root, relative))) {
     const DWORD attributes = entry.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL};
-    out.push_back(Join(relative, name) + L" [" + std::to_wstring(attributes) + L"] " +
-                  std::to_wstring(entry.nFileSizeLow));
-    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY) {
-      const std::vector<std::wstring> below = ListTree(root, Join(relative, name));
+    const std::wstring path = Join(relative, entry.cFileName);
+    out.push_back(path + L" [" + std::to_wstring(attributes) + L"] " + std::to_wstring(entry.nFileSizeLow));
+    if (IsFolderItself(attributes)) {
+      const std::vector<std::wstring> below = ListTree(root, path);
       out.insert(out.end(), below.begin(), below.end());
     }
   }
   std::sort(out.begin(), out.end());
   return out;
+}
+
+// Removes a tree or a link a test made, read-only entries included, links as links; only
+// what is there, since under Wine a command started for nothing could remove what is made
+// after it. On Windows RemoveDirectoryW and DeleteFileW remove a link itself, and
+// SetFileAttributesW acts on it ("Symbolic Link Effects on File Systems Functions").
+inline void RemoveTestTree(const std::wstring& path) {
+  const std::wstring reached = ExtendedLengthPath(path);
+  const DWORD attributes = GetFileAttributesW(reached.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (RunningOnWine()) return (void)RunUnixCommand(L"rm -rf --" + Quoted(path), [&] { return !Exists(path); });
+  SetFileAttributesW(reached.c_str(), FILE_ATTRIBUTE_NORMAL);  // read-only no more
+  if (IsFolderItself(attributes)) {
+    for (const WIN32_FIND_DATAW& entry : Listing(path)) RemoveTestTree(Join(path, entry.cFileName));
+  }
+  (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? RemoveDirectoryW(reached.c_str()) : DeleteFileW(reached.c_str());
+}
+
+// What opening `path` reaches: the volume and file it is on, or the error that stopped it.
+inline std::tuple<DWORD, DWORD, ULONGLONG> Reached(const std::wstring& path) {
+  const UniqueFileHandle file(CreateFileW(ExtendedLengthPath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!file || !GetFileInformationByHandle(file.get(), &info)) return {GetLastError(), 0, 0};
+  return {0, info.dwVolumeSerialNumber, (ULONGLONG{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+// A symbolic link; without Developer Mode's flag where Windows predates it (1703) and
+// refuses it as an unknown flag. False, with the error, where the account may not.
+inline bool MakeSymbolicLink(const std::wstring& link, const std::wstring& target, DWORD flags) {
+  const std::wstring reached = ExtendedLengthPath(link);
+  return CreateSymbolicLinkW(reached.c_str(), target.c_str(), flags | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) ||
+         (GetLastError() == ERROR_INVALID_PARAMETER && CreateSymbolicLinkW(reached.c_str(), target.c_str(), flags));
+}
+
+// A junction at `link`, a new folder, to the folder `target` on a drive of this machine:
+// its reparse data holds the target as an NT path ("\??\C:\...", the substitute name) and
+// as shown ("C:\...", the print name), each followed by a terminator that the lengths, in
+// bytes, leave out. Its layout is the mount point one of REPARSE_DATA_BUFFER (ntifs.h).
+inline bool MakeJunction(const std::wstring& link, const std::wstring& target) {
+  const std::wstring shown = target.rfind(L"\\\\?\\", 0) == 0 ? target.substr(4) : target;
+  const std::wstring names = L"\\??\\" + shown + L'\0' + shown + L'\0';
+  struct {
+    DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    WORD dataLength, reserved = 0, substituteOffset = 0, substituteLength, printOffset, printLength;
+    wchar_t names[(MAXIMUM_REPARSE_DATA_BUFFER_SIZE - 16) / sizeof(wchar_t)];
+  } data{};
+  if (names.size() > std::size(data.names)) return false;
+  std::copy(names.begin(), names.end(), data.names);
+  data.substituteLength = static_cast<WORD>((shown.size() + 4) * sizeof(wchar_t));
+  data.printOffset = static_cast<WORD>(data.substituteLength + sizeof(wchar_t));
+  data.printLength = static_cast<WORD>(shown.size() * sizeof(wchar_t));
+  data.dataLength = static_cast<WORD>(8 + names.size() * sizeof(wchar_t));  // from substituteOffset on
+  DWORD returned = 0;
+  const UniqueFileHandle folder(
+      MakeFolder(link) ? CreateFileW(ExtendedLengthPath(link).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)
+                       : INVALID_HANDLE_VALUE);
+  return folder && DeviceIoControl(folder.get(), FSCTL_SET_REPARSE_POINT, &data, 8 + data.dataLength, nullptr, 0,
+                                   &returned, nullptr);
+}
+
+inline bool IsLink(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Makes `link` a link to the folder `target`, and checks that opening it reaches what
+// opening the target reaches: the same folder, or, for a target that cannot be reached,
+// the same error. False, with the error, where the link could not be made.
+inline bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
+  const bool made = RunningOnWine()
+                        ? RunUnixCommand(L"ln -s --" + Quoted(target) + Quoted(link), [&] { return IsLink(link); })
+                    : target.rfind(L"\\\\", 0) == 0 ? MakeSymbolicLink(link, target, SYMBOLIC_LINK_FLAG_DIRECTORY)
+                                                    : MakeJunction(link, target);
+  return made && Reached(link) == Reached(target);
+}
+
+// Makes a folder or a link read-only (under Wine, chmod a-w, which a folder's owner
+// ignores only as root).
+inline bool MakeReadOnly(const std::wstring& path) {
+  if (!RunningOnWine()) return SetFileAttributesW(ExtendedLengthPath(path).c_str(), FILE_ATTRIBUTE_READONLY) != FALSE;
+  return RunUnixCommand(L"chmod a-w --" + Quoted(path), [&] {
+    return (GetFileAttributesW(ExtendedLengthPath(path).c_str()) & FILE_ATTRIBUTE_READONLY) != 0;
+  });
 }
