@@ -352,6 +352,7 @@ Lines RunUninstaller(const std::wstring& folder, const std::wstring& arguments, 
   HANDLE read = nullptr;
   STARTUPINFOW startup = {};
   startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);  // what it waited for, and how long
   CreatePipe(&read, &startup.hStdOutput, &inherited, 0);
   const UniqueHandle reading(read);
   std::thread pressOk([&] {

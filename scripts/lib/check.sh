@@ -1,6 +1,7 @@
 # shellcheck shell=bash
-# How the shell tests report what they check; sourced, not run. Each check prints "ok: WHAT" or "FAILED: WHAT" with what it was shown, and a
-# failure is counted, so that one run reports every check rather than stopping at the first.
+# How the shell tests report what they check; sourced, not run. Each check prints "ok: WHAT"
+# or "FAILED: WHAT" with what it was shown, and a failure is counted, so that one run
+# reports every check rather than stopping at the first.
 
 check() { # WHAT COMMAND...: the command's output is shown when it fails
   local out
