@@ -88,13 +88,6 @@ std::vector<std::wstring> MakeTree(std::mt19937& random, const std::wstring& roo
   return links;
 }
 
-// Opens `path` as another program would, by default sharing no deletion with anyone.
-UniqueFileHandle Hold(const std::wstring& path, ACCESS_MASK access, DWORD flags = FILE_FLAG_BACKUP_SEMANTICS,
-                      DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
-  return UniqueFileHandle(
-      CreateFileW(ExtendedLengthPath(path).c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
-}
-
 unsigned long FromEnvironment(const char* name, unsigned long fallback) {
   return std::getenv(name) != nullptr ? std::strtoul(std::getenv(name), nullptr, 10) : fallback;
 }

@@ -60,6 +60,13 @@ inline bool Lay(const std::wstring& root, const std::vector<std::wstring>& files
 
 inline bool RunningOnWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
+inline std::wstring FromUtf8(const char* text) {
+  std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), static_cast<int>(wide.size()));
+  wide.pop_back();  // the terminator
+  return wide;
+}
+
 // Under Wine, the Unix path of a Windows one, from Wine's own addition to kernel32.
 inline std::wstring UnixPath(const std::wstring& path) {
   using Convert = char*(CDECL*)(const wchar_t*);
@@ -67,10 +74,8 @@ inline std::wstring UnixPath(const std::wstring& path) {
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
   char* unixPath = convert != nullptr ? convert(ExtendedLengthPath(path).c_str()) : nullptr;
   if (unixPath == nullptr) return L"";
-  std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, unixPath, -1, nullptr, 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, unixPath, -1, wide.data(), static_cast<int>(wide.size()));
+  std::wstring wide = FromUtf8(unixPath);
   HeapFree(GetProcessHeap(), 0, unixPath);
-  wide.pop_back();
   return wide;
 }
 inline std::wstring Quoted(const std::wstring& path) { return L" \"" + UnixPath(path) + L"\""; }
@@ -124,20 +129,41 @@ inline std::vector<std::wstring> ListTree(const std::wstring& root, const std::w
   return out;
 }
 
-// Removes a tree or a link a test made, read-only entries included, links as links; only
-// what is there, since under Wine a command started for nothing could remove what is made
-// after it. On Windows RemoveDirectoryW and DeleteFileW remove a link itself, and
-// SetFileAttributesW acts on it ("Symbolic Link Effects on File Systems Functions").
+// Removes a tree or a link a test made, read-only entries included, links as links.
+// Under Wine one Unix command does it, which sees links Wine does not show (one left
+// pointing nowhere), opens folders closed even to their owner (not through a link), and
+// says it is done by making a folder: a late one would remove what is made after it. On
+// Windows RemoveDirectoryW and DeleteFileW remove a link itself, and SetFileAttributesW acts
+// on it ("Symbolic Link Effects on File Systems Functions").
 inline void RemoveTestTree(const std::wstring& path) {
+  if (RunningOnWine()) {
+    static unsigned removals = 0;
+    wchar_t temp[MAX_PATH + 1];
+    const std::wstring done = std::wstring(temp, GetTempPathW(MAX_PATH + 1, temp)) + L"orvanto-test-removed-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++removals);
+    RemoveDirectoryW(done.c_str());  // one a process of the same id left
+    RunUnixCommand(
+        L"sh -c \"[ -L \\\"$1\\\" ] || chmod -R u+rwx -- \\\"$1\\\"; rm -rf -- \\\"$1\\\"; mkdir -- \\\"$0\\\"\"" +
+            Quoted(done) + Quoted(path),
+        [&] { return Exists(done); });
+    RemoveDirectoryW(done.c_str());
+    return;
+  }
   const std::wstring reached = ExtendedLengthPath(path);
   const DWORD attributes = GetFileAttributesW(reached.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  if (RunningOnWine()) return (void)RunUnixCommand(L"rm -rf --" + Quoted(path), [&] { return !Exists(path); });
   SetFileAttributesW(reached.c_str(), FILE_ATTRIBUTE_NORMAL);  // read-only no more
   if (IsFolderItself(attributes)) {
     for (const WIN32_FIND_DATAW& entry : Listing(path)) RemoveTestTree(Join(path, entry.cFileName));
   }
   (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? RemoveDirectoryW(reached.c_str()) : DeleteFileW(reached.c_str());
+}
+
+// Opens `path` as another program would, by default sharing no deletion with anyone.
+inline UniqueFileHandle Hold(const std::wstring& path, ACCESS_MASK access, DWORD flags = FILE_FLAG_BACKUP_SEMANTICS,
+                             DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
+  return UniqueFileHandle(
+      CreateFileW(ExtendedLengthPath(path).c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
 }
 
 // What opening `path` reaches: the volume and file it is on, or the error that stopped it.

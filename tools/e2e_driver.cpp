@@ -153,8 +153,7 @@ bool SwapWhenReached(const std::wstring& file, const std::wstring& folder, const
   static const UniqueHandle broken(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   lock.hEvent = broken.get();
   for (int tries = 0; tries < 20; ++tries, Sleep(100)) {
-    held.reset(CreateFileW(ExtendedLengthPath(file).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr));
+    held = Hold(file, GENERIC_READ, FILE_FLAG_OVERLAPPED, kShareAll);
     if (!DeviceIoControl(held.get(), FSCTL_REQUEST_BATCH_OPLOCK, nullptr, 0, nullptr, 0, nullptr, &lock) &&
         GetLastError() == ERROR_IO_PENDING) {
       swap = std::thread([folder, target] {
@@ -216,8 +215,7 @@ bool LayWord(const std::wstring& word, const std::map<std::wstring, Lines>& layo
   // Under Wine a link shows its target's read-only bit, which this would set.
   if (what == L"read-only") return (RunningOnWine() && IsLink(from)) || MakeReadOnly(from);
   if (what == L"hold") {  // in use by another program, which shares no deletion
-    held.reset(CreateFileW(ExtendedLengthPath(from).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                           nullptr));
+    held = Hold(from, GENERIC_READ, 0, FILE_SHARE_READ);
     return static_cast<bool>(held);
   }
   if (what == L"swap") {
@@ -379,11 +377,10 @@ std::vector<Lines> Rows(const std::wstring& folder) {
   std::ifstream file(std::filesystem::path(folder + L"\\scenarios.txt"));
   std::vector<Lines> rows;
   for (std::string utf8; std::getline(file, utf8);) {
-    std::wstring line(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, line.data(), static_cast<int>(line.size()));
-    if (line.empty() || line[0] == L'#' || line[0] == L'\0') continue;
+    const std::wstring line = FromUtf8(utf8.c_str());
+    if (line.empty() || line[0] == L'#') continue;
     Lines row;
-    std::wistringstream cells(line.substr(0, line.find_last_not_of(L" \r\0", std::wstring::npos, 3) + 1));
+    std::wistringstream cells(line.substr(0, line.find_last_not_of(L" \r") + 1));
     for (std::wstring cell; std::getline(cells, cell, L'|');) {
       cell.erase(0, cell.find_first_not_of(L' '));
       row.push_back(cell.erase(cell.find_last_not_of(L' ') + 1));
@@ -411,23 +408,15 @@ void Show(const wchar_t* title) {
     std::printf("HKEY_CURRENT_USER\\%ls%ls\n", kSettings.c_str(), line.c_str());
 }
 
-// Removes what the scenario laid out, and checks that it is gone.
-void PutBack() {
+// Ends the swap, if any, and closes the file held open, if any.
+void LetGo() {
   if (swap.joinable()) swap.join();
   held.reset();
-  if (RunningOnWine()) {
-    // One Unix command, which sees links Wine does not show (one left pointing nowhere),
-    // opens closed folders again and says that it is done by making a folder: a late one
-    // would remove what the next scenario lays out.
-    std::wstring line = L"sh -c \"chmod -R u+rwx -- \\\"$@\\\"; rm -rf -- \\\"$@\\\"; mkdir -- \\\"$0\\\"\"";
-    wchar_t temp[MAX_PATH + 1];
-    const std::wstring done = std::wstring(temp, GetTempPathW(MAX_PATH + 1, temp)) + L"orvanto-test-e2e-removed";
-    RemoveDirectoryW(done.c_str());
-    line += Quoted(done);
-    for (const std::wstring& path : laid) line += Quoted(path);
-    RunUnixCommand(line, [&] { return Exists(done); });
-    RemoveDirectoryW(done.c_str());
-  }
+}
+
+// Removes what the scenario laid out, and checks that it is gone.
+void PutBack() {
+  LetGo();
   for (const std::wstring& path : laid) RemoveTestTree(path);
   RegDeleteTreeW(HKEY_CURRENT_USER, kSettings.c_str());
   Lines left;
@@ -450,8 +439,7 @@ void RunAndCheck(const std::wstring& folder, const Lines& row, const Lines& gone
     Show(L"Left afterwards");
     std::printf("\n== Result\n");
   }
-  if (swap.joinable()) swap.join();
-  held.reset();
+  LetGo();
   Lines expected = {L"exit code 1"};
   if (row[3] != L"UNSEEN") {
     expected.insert(expected.begin(), {L"Orvanto Server", texts.at(row[3]), L"icon information, buttons OK"});

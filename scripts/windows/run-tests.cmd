@@ -18,7 +18,7 @@ echo unit tests...
 "%kit%unit_tests.exe" "--gtest_output=xml:%results%\unit-tests.xml" >"%results%\unit-tests.txt" 2>&1
 call :record "unit tests" %errorlevel%
 
-rem The driver lists its scenarios one a line; it exits 77 when it has none to run here.
+rem The driver lists its scenarios one a line.
 "%kit%e2e-driver.exe" --list >"%results%\e2e-list.txt"
 if errorlevel 1 (call :record e2e %errorlevel%) else (
   for /f "usebackq delims=" %%n in ("%results%\e2e-list.txt") do call :e2e %%n
